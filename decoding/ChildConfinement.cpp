@@ -82,9 +82,10 @@ namespace {
 
 // The file system as Landlock leaves it: only what `rules` names, with the rights given; no
 // writing, removing or making of anything elsewhere; no TCP; no signals to processes outside this
-// one and its children; no abstract sockets of other processes. Answers the kernel's Landlock
-// version used, 0 when it has none (nothing is then confined by it), -1 when it failed.
-int restrictFiles(const std::vector<ChildConfinement::Rule> &rules)
+// one and its children; no abstract sockets of other processes (unless `scoped` is false: a
+// launcher's domain scopes them already). Answers the kernel's Landlock version used, 0 when it
+// has none (nothing is then confined by it), -1 when it failed.
+int restrictFiles(const std::vector<ChildConfinement::Rule> &rules, bool scoped = true)
 {
     const long version = ChildConfinement::landlockVersion();
     if (version <= 0)
@@ -102,7 +103,7 @@ int restrictFiles(const std::vector<ChildConfinement::Rule> &rules)
         attributes.handledAccessNet = netBindTcp | netConnectTcp;
         size = 2 * sizeof(__u64);
     }
-    if (version >= 6) {
+    if (version >= 6 && scoped) {
         attributes.scoped = scopeAbstractUnixSocket | scopeSignal;
         size = sizeof attributes;
     }
@@ -468,7 +469,7 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
     limit(RLIMIT_CORE, 0);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return Confined::Failed;
-    const int files = restrictFiles(allowances.files);
+    const int files = restrictFiles(allowances.files, !allowances.inLauncherDomain);
     if (files <= 0)
         sayMissing(allowances.name, files == 0 ? "the kernel offers no Landlock: its system-call filter alone bounds it"
                                                : "Landlock refused its rules: its system-call filter alone bounds it");
@@ -476,6 +477,8 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
         return Confined::Failed;
     return files > 0 ? Confined::Whole : Confined::WithoutFiles;
 }
+
+int ChildConfinement::enterLauncherDomain(const std::vector<Rule> &rules) { return restrictFiles(rules); }
 
 bool ChildConfinement::restrictCalls(const Allowances &allowances)
 {
