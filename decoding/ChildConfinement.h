@@ -93,8 +93,8 @@ int enterLauncherDomain(const std::vector<Rule> &rules);
 
 // A child forked by a template confined with startsChildren, before it reads anything: it ends
 // with the template, and a filter stacked on the template's takes back what only the template may
-// do (fork, wait, hand over sockets, signal its children, set the parent-death signal, add
-// filters), so that the child holds to its allowances. It shares the template's task cap, which
+// do (fork, wait for its children and hear of their ends, hand over sockets, set the parent-death
+// signal, add filters), so that the child holds to its allowances. It shares the template's task cap, which
 // counts one child at a time. Call it with one thread. False when the child must not go on.
 bool confineForkedChild(pid_t template_);
 

@@ -207,6 +207,8 @@ constexpr qint64 maxJpegBytes = qint64(1) << 30;
 namespace DirectPictureReads {
 bool allowed();
 void setAllowed(bool allowed);
+// Pictures read so far straight from a decoder's memory (tests).
+int taken();
 } // namespace DirectPictureReads
 
 // The decoder processes' ends: a child is waited for a bounded time after its kill, then left to a
@@ -220,6 +222,12 @@ std::optional<int> endWithin(pid_t pid, std::chrono::milliseconds limit, bool ki
 
 // Decoders given up on so far (tests).
 int givenUp();
+
+// A process handle (a pidfd) on `child`, which a template says it started: it names that one
+// process for as long as it is held, where the pid may be another's by the time it is used. -1
+// unless the process is a child of `template_` or of a child of it (its whole template), as it
+// still was after that was looked at, and has not ended.
+int childHandle(pid_t child, pid_t template_);
 
 // How the end of a child is asked (::waitpid with WNOHANG): tests stand in a child that never
 // ends. The background waits always use ::waitpid.
