@@ -25,9 +25,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>

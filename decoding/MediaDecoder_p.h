@@ -69,7 +69,8 @@ constexpr int boxSlack = 2;
 // A picture of at least this many bytes, when the request says "directPicture", is not sent
 // through the socket: the reply gives the address of its rows in the decoder ("pictureAddress"),
 // the program copies them straight from the decoder's memory (process_vm_readv: one copy, where
-// the socket took two and a wake-up every few hundred kilobytes) and then says pictureRead, or
+// the socket took two and a wake-up every few hundred kilobytes; of the process its handle on the
+// child names, see DecoderProcesses::childHandle, never of a pid alone) and then says pictureRead, or
 // pictureSend where the system refused the read, and the rows follow as usual. The decoder keeps
 // the picture until that word. The program checks the shape as for any picture and takes only
 // that many bytes, so an address that lies yields no more than rows the decoder could have sent.
