@@ -705,6 +705,14 @@ int serve(pid_t template_, bool thumbnails, QByteArray body, const std::vector<i
         DecoderFiles::release();
         const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());
         armClock(0);
+#ifdef OVN_DECODER_TEST_TRIGGERS
+        // Test builds: a path that holds the text of OVN_DECODER_TEST_LINGER keeps its child after
+        // its answer, as a child a file took over may stay.
+        const QString linger = qEnvironmentVariable("OVN_DECODER_TEST_LINGER");
+        if (!linger.isEmpty() && request.value(text("path")).toString().contains(linger))
+            for (;;)
+                ::pause();
+#endif
         if (!replied || !decoder.hasMovie())
             return 0;
         const qsizetype answeredBytes = image.sizeInBytes();

@@ -213,7 +213,7 @@ TEST(ChildConfinementTest, EveryRoadIsRefusedFromEveryThreadOfEveryChild)
 // session) still ends with the program's kill -9.
 TEST(ChildConfinementTest, NoChildOutlivesItsProgram)
 {
-    for (const char *kind : {"decoder", "dcraw", "player"}) {
+    for (const char *kind : {"decoder", "template", "dcraw", "player"}) {
         SCOPED_TRACE(kind);
         QProcess host;
         host.start(QStringLiteral(OVN_CONFINED_PROBE), {QStringLiteral("linger"), QString::fromLatin1(kind)});

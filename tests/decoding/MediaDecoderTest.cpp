@@ -620,7 +620,8 @@ TEST_F(MediaDecoderTest, PicturesArriveWholeOnBothRoads)
 namespace {
 
 // Stands in for a decoder's template: a process that forks a child and a whole template, which
-// forks a child of its own, and says their pids; all wait to be ended, and end with the test.
+// forks a child of its own, and says their pids; all wait to be ended, and end with the test. (No
+// fork handlers run: a fork's child of this process, which has threads, may find their locks taken.)
 struct TemplateStandIn {
     pid_t template_ = -1, child = -1, whole = -1, wholeChild = -1;
 
@@ -630,12 +631,12 @@ struct TemplateStandIn {
         if (::pipe(ends) != 0)
             return;
         const pid_t test = ::getpid();
-        template_ = ::fork();
+        template_ = ::_Fork();
         if (template_ == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (::getppid() != test)
                 _exit(0);
-            pid_t pids[3] = {::fork(), -1, -1};
+            pid_t pids[3] = {::_Fork(), -1, -1};
             if (pids[0] == 0) {
                 ::prctl(PR_SET_PDEATHSIG, SIGKILL);
                 for (;;)
@@ -644,10 +645,10 @@ struct TemplateStandIn {
             int inner[2];
             if (::pipe(inner) != 0)
                 _exit(1);
-            pids[1] = ::fork();
+            pids[1] = ::_Fork();
             if (pids[1] == 0) {
                 ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-                const pid_t own = ::fork();
+                const pid_t own = ::_Fork();
                 if (own == 0) {
                     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
                     for (;;)
@@ -692,7 +693,7 @@ TEST_F(MediaDecoderTest, AChildsMemoryIsReadOnlyThroughAHandleOnThatChild)
     TemplateStandIn other;
     ASSERT_GT(other.child, 0);
     // A child of this test's own that has ended and waits to be reaped.
-    const pid_t ended = ::fork();
+    const pid_t ended = ::_Fork();
     if (ended == 0)
         _exit(0);
     ASSERT_GT(ended, 0);
@@ -722,6 +723,24 @@ TEST_F(MediaDecoderTest, AChildsMemoryIsReadOnlyThroughAHandleOnThatChild)
             ::close(handle);
     }
     ::waitpid(ended, nullptr, 0);
+}
+
+// A child that stays after its answer (a file took it over) costs the next file nothing: the
+// program ends it through its handle, and its template, which may signal no process, forks the
+// next file's child once it has ended.
+TEST_F(MediaDecoderTest, AChildThatStaysAfterItsAnswerIsEndedBeforeTheNextFile)
+{
+    const QString lingering = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-lingers.jpg")),
+                                                    hostilemedia::jpegOfNoise(32, 32, false));
+    for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+        SCOPED_TRACE(int(use));
+        const DecodeInterrupt::Scope limit(nullptr, 30s);
+        MediaDecoder decoder(use);
+        EXPECT_EQ(decoder.read(lingering, QSize(16, 16)).size(), QSize(16, 16));
+        ImageFileReader::Facts facts;
+        EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160), &facts).size(), QSize(160, 100));
+        EXPECT_EQ(facts.refusal, Refusal::None);
+    }
 }
 
 // Each file's child is counted as its decoder tells its end, with the memory it held: a child
