@@ -118,9 +118,10 @@ namespace {
 
 // The file system as Landlock leaves it: only what `rules` names, with the rights given; no
 // writing, removing or making of anything elsewhere; no TCP; no signals to processes outside this
-// one and its children; no abstract sockets of other processes. Answers the kernel's Landlock
-// version used, 0 when it has none (nothing is then confined by it), -1 when it failed.
-int restrictFiles(const std::vector<ChildConfinement::Rule> &rules)
+// one and its children; no abstract sockets of other processes (unless `scoped` is false: a
+// launcher's domain scopes them already). Answers the kernel's Landlock version used, 0 when it
+// has none (nothing is then confined by it), -1 when it failed.
+int restrictFiles(const std::vector<ChildConfinement::Rule> &rules, bool scoped = true)
 {
     const long version = ChildConfinement::landlockVersion();
     if (version <= 0)
@@ -138,7 +139,7 @@ int restrictFiles(const std::vector<ChildConfinement::Rule> &rules)
         attributes.handledAccessNet = netBindTcp | netConnectTcp;
         size = 2 * sizeof(__u64);
     }
-    if (version >= 6) {
+    if (version >= 6 && scoped) {
         attributes.scoped = scopeAbstractUnixSocket | scopeSignal;
         size = sizeof attributes;
     }
@@ -353,22 +354,30 @@ bool loadFilter(const ChildConfinement::Allowances &allowances, bool mayExec)
         ok = ok
              && seccomp_rule_add(filter, allow, SCMP_SYS(ioctl), 1, SCMP_A1(SCMP_CMP_MASKED_EQ, 0xffffffffu, request))
                     == 0;
-    // A template: a child per request (fork's flags), its end awaited, its socket handed to the
-    // program, its parent-death signal set and its own filter added, ended when it lingers.
+    // A template: a child per request (fork's flags), its end awaited (SIGCHLD read from a
+    // descriptor), its socket handed to the program, its parent-death signal set and its own
+    // filter added. The parent-death signal is SIGKILL or nothing: the template cannot undo its
+    // own end with the program. It signals no process but itself: the program ends a child that
+    // lingers after its answer (see MediaDecoder::endChild), and the template's end ends its
+    // children. Its children, which hold this filter too and whose pids it cannot know now, signal
+    // themselves (raise, abort) by tgkill, which names the process: never the program's (their
+    // own filter then holds them to themselves). kill and pidfd_open are not among them: kill
+    // reaches a process by the id of any of its threads, and a pidfd could be the program's.
     if (allowances.startsChildren) {
         constexpr scmp_datum_t forkFlags = CLONE_CHILD_SETTID | CLONE_CHILD_CLEARTID | SIGCHLD;
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(clone), 1, SCMP_A0(SCMP_CMP_EQ, forkFlags)) == 0;
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(wait4), 0) == 0;
-        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(pidfd_open), 0) == 0;
+        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(signalfd4), 0) == 0;
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(sendmsg), 0) == 0;
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(socketpair), 1, SCMP_A0(SCMP_CMP_EQ, AF_UNIX)) == 0;
-        ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(prctl), 1, SCMP_A0(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
+        ok = ok
+             && seccomp_rule_add(filter, allow, SCMP_SYS(prctl), 2, SCMP_A0(SCMP_CMP_EQ, PR_SET_PDEATHSIG),
+                                 SCMP_A1(SCMP_CMP_EQ, SIGKILL))
+                    == 0;
         ok = ok && seccomp_rule_add(filter, allow, SCMP_SYS(seccomp), 0) == 0;
-        // Its children, whose pids it cannot know now; never another group or everyone (-1).
         ok = ok
-             && seccomp_rule_add(filter, allow, SCMP_SYS(kill), 1, SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0)) == 0;
-        ok = ok
-             && seccomp_rule_add(filter, allow, SCMP_SYS(tgkill), 1, SCMP_A0_32(SCMP_CMP_MASKED_EQ, 0x80000000u, 0))
+             && seccomp_rule_add(filter, allow, SCMP_SYS(tgkill), 1,
+                                 SCMP_A0_32(SCMP_CMP_NE, uint32_t(allowances.parent > 0 ? allowances.parent : 1)))
                     == 0;
     }
     // The program it starts; the program then refuses every further start itself (see
@@ -506,7 +515,7 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
     limit(RLIMIT_CORE, 0);
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return Confined::Failed;
-    const int files = restrictFiles(allowances.files);
+    const int files = restrictFiles(allowances.files, !allowances.inLauncherDomain);
     if (files <= 0)
         sayMissing(allowances.name, files == 0 ? "the kernel offers no Landlock: its system-call filter alone bounds it"
                                                : "Landlock refused its rules: its system-call filter alone bounds it");
@@ -514,6 +523,8 @@ ChildConfinement::Confined ChildConfinement::confine(const Allowances &allowance
         return Confined::Failed;
     return files > 0 ? Confined::Whole : Confined::WithoutFiles;
 }
+
+int ChildConfinement::enterLauncherDomain(const std::vector<Rule> &rules) { return restrictFiles(rules); }
 
 bool ChildConfinement::restrictCalls(const Allowances &allowances)
 {
@@ -550,7 +561,7 @@ public:
 #endif
         // Threads only.
         jumpIf(BPF_JEQ, SYS_clone, CloneFlags);
-        for (const long call : {SYS_wait4, SYS_pidfd_open, SYS_sendmsg, SYS_socketpair, SYS_seccomp})
+        for (const long call : {SYS_wait4, SYS_signalfd4, SYS_sendmsg, SYS_socketpair, SYS_seccomp})
             jumpIf(BPF_JEQ, uint32_t(call), Deny);
         jumpIf(BPF_JEQ, SYS_prctl, PrctlOption);
         // Signals to itself only.
@@ -646,7 +657,7 @@ bool loadForkedChildFilter(pid_t self)
                              SCMP_A0(SCMP_CMP_MASKED_EQ, scmp_datum_t(CLONE_THREAD), scmp_datum_t(0)))
                 == 0;
     for (const int call :
-         {SCMP_SYS(wait4), SCMP_SYS(pidfd_open), SCMP_SYS(sendmsg), SCMP_SYS(socketpair), SCMP_SYS(seccomp)})
+         {SCMP_SYS(wait4), SCMP_SYS(signalfd4), SCMP_SYS(sendmsg), SCMP_SYS(socketpair), SCMP_SYS(seccomp)})
         ok = ok && seccomp_rule_add(filter, deny, call, 0) == 0;
     ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(prctl), 1, SCMP_A0_32(SCMP_CMP_EQ, PR_SET_PDEATHSIG)) == 0;
     ok = ok && seccomp_rule_add(filter, deny, SCMP_SYS(kill), 1, SCMP_A0_32(SCMP_CMP_NE, uint32_t(self))) == 0;

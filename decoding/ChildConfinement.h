@@ -80,6 +80,8 @@ struct Allowances {
     unsigned long long descriptors = 0;  // RLIMIT_NOFILE: the descriptors it may hold (0: as it is)
     unsigned long long threads = 256;    // tasks it may hold at once, itself included
     pid_t parent = 0;                    // the process it ends with (0: none is set here)
+    bool inLauncherDomain = false;       // entered enterLauncherDomain() before it started its
+                                         // program: its own read list then scopes nothing
 };
 
 // The calls that reading and decoding need of the C library and Qt, whatever their arguments:
@@ -99,10 +101,20 @@ enum class Confined {
 // Landlock is missing.
 Confined confine(const Allowances &allowances);
 
+// A launcher that starts a confined program of its own (ovn-dcraw and dcraw) enters, before it
+// forks, a Landlock domain that reads what it reads and what the program reads and runs, scoped
+// as every child's (no signals or abstract sockets out of it). The program's domain then nests in
+// it, so that the launcher's end reaches the program (the parent-death signal, sent as by the
+// launcher, is held to the launcher's domain: from a domain beside the program's it would be
+// dropped and the program would outlive it). The launcher then confines itself with
+// inLauncherDomain set: its own read list narrows what it reads without scoping it again. The
+// Landlock version used, 0 without Landlock, -1 when the kernel refused.
+int enterLauncherDomain(const std::vector<Rule> &rules);
+
 // A child forked by a template confined with startsChildren, before it reads anything: it ends
 // with the template, and a filter stacked on the template's takes back what only the template may
-// do (fork, wait, hand over sockets, signal its children, set the parent-death signal, add
-// filters), so that the child holds to its allowances. It shares the template's task cap, which
+// do (fork, wait for its children and hear of their ends, hand over sockets, set the parent-death
+// signal, add filters), so that the child holds to its allowances. It shares the template's task cap, which
 // counts one child at a time. Call it with one thread. False when the child must not go on.
 bool confineForkedChild(pid_t template_);
 

@@ -117,30 +117,34 @@ bool writeAll(const void *data, qint64 size)
     return DecoderProtocol::writeAll(STDOUT_FILENO, static_cast<const char *>(data), size);
 }
 
+// What dcraw reads and runs: the program and its loader, their libraries, the module that
+// confines dcraw again and the one file.
+std::vector<ChildConfinement::Rule> dcrawFiles(const std::string &dcraw, const std::string &file,
+                                               const std::string &preload)
+{
+    std::vector<ChildConfinement::Rule> files = {
+        {file, true, false, false},       {dcraw, true, true, false},
+        {preload, true, false, false},    {"/etc/ld.so.cache", true, false, false},
+        {"/usr/lib", true, false, false}, {"/lib", true, false, false},
+        {"/lib64", true, false, false},   {"/usr/lib64", true, false, false}};
+    const std::string interpreter = ChildConfinement::interpreterOf(dcraw);
+    if (!interpreter.empty())
+        files.push_back({interpreter, true, true, false});
+    return files;
+}
+
 // The child that becomes dcraw; never returns. It confines itself with dcraw's allowances and
-// the one exec (see DcrawConfinement_p.h): the program and its loader run; their libraries, the
-// module that confines dcraw again and the one file are read; nothing else.
-[[noreturn]] void runDcraw(const std::string &dcraw, const std::string &file, int into, pid_t parent,
-                           unsigned long long memory)
+// the one exec (see DcrawConfinement_p.h), inside the domain this process entered for both.
+[[noreturn]] void runDcraw(const std::string &dcraw, const std::string &file, const std::string &preload, int into,
+                           pid_t parent, unsigned long long memory)
 {
     if (::dup2(into, STDOUT_FILENO) < 0)
         _exit(127);
     ::syscall(SYS_close_range, 3U, ~0U, 0);
     ChildConfinement::limit(RLIMIT_CPU, 60);
     ChildConfinement::limit(RLIMIT_FSIZE, 0);
-    char self[4096] = {};
-    if (::readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        _exit(127);
-    const std::string preload =
-        std::string(self).substr(0, std::string(self).rfind('/') + 1) + DcrawConfinement::preloadName;
     ChildConfinement::Allowances allowances = DcrawConfinement::program();
-    allowances.files = {{file, true, false, false},       {dcraw, true, true, false},
-                        {preload, true, false, false},    {"/etc/ld.so.cache", true, false, false},
-                        {"/usr/lib", true, false, false}, {"/lib", true, false, false},
-                        {"/lib64", true, false, false},   {"/usr/lib64", true, false, false}};
-    const std::string interpreter = ChildConfinement::interpreterOf(dcraw);
-    if (!interpreter.empty())
-        allowances.files.push_back({interpreter, true, true, false});
+    allowances.files = dcrawFiles(dcraw, file, preload);
     allowances.startsProgram = true;
     allowances.parent = parent;
     DcrawConfinement::bound(allowances, memory);
@@ -185,6 +189,23 @@ int main(int argc, char **argv)
     ::syscall(SYS_close_range, 3U, ~0U, 0);
     ChildConfinement::limit(RLIMIT_CORE, 0);
 
+    char program[4096] = {};
+    if (::readlink("/proc/self/exe", program, sizeof program - 1) <= 0)
+        return DcrawPicture::exitNoPicture;
+    const std::string preload =
+        std::string(program).substr(0, std::string(program).rfind('/') + 1) + DcrawConfinement::preloadName;
+    // dcraw's domain nests in this process's, so that this process's end (by the program's kill at
+    // its deadline, or with the program) ends dcraw too.
+    ChildConfinement::Allowances allowances = DecoderSandbox::allowances({});
+    const std::vector<ChildConfinement::Rule> programFiles = dcrawFiles(dcraw, file, preload);
+    std::vector<ChildConfinement::Rule> launcherFiles = allowances.files;
+    launcherFiles.insert(launcherFiles.end(), programFiles.begin(), programFiles.end());
+    // The child's own /proc/self, which no rule made here can name: it counts its threads there
+    // before it confines itself. Each process of the domain reads less by a list of its own.
+    launcherFiles.push_back({"/proc", true, false, false});
+    if (ChildConfinement::enterLauncherDomain(launcherFiles) < 0)
+        return DcrawPicture::exitNoPicture;
+
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
         return DcrawPicture::exitNoPicture;
@@ -193,13 +214,12 @@ int main(int argc, char **argv)
     if (child < 0)
         return DcrawPicture::exitNoPicture;
     if (child == 0)
-        runDcraw(dcraw, file, ends[1], self, memory);
+        runDcraw(dcraw, file, preload, ends[1], self, memory);
     ::close(ends[1]);
 
     // The reduced picture (its averages, the picture scaled and converted: 12 bytes a pixel of the
     // box) beside the launcher's own buffers, never more than the larger decoder may hold.
-    DecoderSandbox::Options sandbox;
-    sandbox.data = std::min(memory, (256ULL << 20) + 3ULL * 4 * box.width() * box.height());
+    allowances.data = std::min(memory, (256ULL << 20) + 3ULL * 4 * box.width() * box.height());
 #ifndef OVN_DECODER_WATCHED
     // Every mapping counts besides, whatever its kind or protection: what the launcher maps now
     // (Qt and the C library), that data, and its main thread's stack. Qt's scaling may start
@@ -212,11 +232,12 @@ int main(int argc, char **argv)
         ::close(gauge);
     if (mapped == 0)
         return DcrawPicture::exitNoPicture;
-    sandbox.addressSpace = mapped + sandbox.data + launcherBeyondData;
+    allowances.addressSpace = mapped + allowances.data + launcherBeyondData;
 #endif
     // The pipe from dcraw, standard output and error.
-    sandbox.descriptors = 16;
-    if (!DecoderSandbox::enter(sandbox))
+    allowances.descriptors = 16;
+    allowances.inLauncherDomain = true;
+    if (ChildConfinement::confine(allowances) == ChildConfinement::Confined::Failed)
         return DcrawPicture::exitNoPicture;
 
     Input input(ends[0]);

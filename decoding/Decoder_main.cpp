@@ -52,6 +52,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -713,6 +714,14 @@ int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QBy
         DecoderFiles::release();
         const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());
         armClock(0);
+#ifdef OVN_DECODER_TEST_TRIGGERS
+        // Test builds: a path that holds the text of OVN_DECODER_TEST_LINGER keeps its child after
+        // its answer, as a child a file took over may stay.
+        const QString linger = qEnvironmentVariable("OVN_DECODER_TEST_LINGER");
+        if (!linger.isEmpty() && request.value(text("path")).toString().contains(linger))
+            for (;;)
+                ::pause();
+#endif
         if (!replied || !decoder.hasMovie())
             return 0;
         const qsizetype answeredBytes = image.sizeInBytes();
@@ -761,38 +770,52 @@ bool noteEnd(pid_t child, int status, const rusage &usage)
     return true;
 }
 
-// Waits until the child ends by itself, or until the program sends its next request (or goes), and
-// then ends the child, which has nothing more to do: a child never answers a second file. Either
-// way the program is told how the child ended. False when the program has gone.
+// SIGCHLD, read from a descriptor: how a template hears that its child ended, without a pidfd
+// (which it may not open: one of the program's would let it signal the program) and without
+// waking up while the child runs. Blocked in the template, whose children take their own mask
+// back (see serveRequest); -1 where it cannot be had, and the template then looks every 20 ms.
+int childEnds()
+{
+    static const int ends = [] {
+        sigset_t child;
+        sigemptyset(&child);
+        sigaddset(&child, SIGCHLD);
+        if (::sigprocmask(SIG_BLOCK, &child, nullptr) != 0)
+            return -1;
+        return ::signalfd(-1, &child, SFD_CLOEXEC | SFD_NONBLOCK);
+    }();
+    return ends;
+}
+
+// Waits until the child ends by itself, or until the program sends its next request (or goes).
+// Either way the program is told how the child ended. A child never answers a second file: the
+// program ends one that lingers after its answer before it sends the next request, and this
+// waits for that end; a program that went takes this template and its child with it. False when
+// the program has gone.
 bool awaitChild(pid_t child)
 {
-    const int end = int(::syscall(SYS_pidfd_open, child, 0));
+    const int ends = childEnds();
     int status = 0;
     rusage usage{};
     for (;;) {
-        pollfd ready[2] = {{DecoderProtocol::socketDescriptor, POLLIN, 0}, {end, POLLIN, 0}};
-        const int polled = ::poll(ready, end >= 0 ? 2 : 1, end >= 0 ? -1 : 20);
-        if (polled < 0 && errno != EINTR)
-            break;
-        const bool ended = end >= 0 ? (ready[1].revents & POLLIN) != 0
-                                    : ::wait4(child, &status, WNOHANG, &usage) == child;
-        if (ended) {
-            if (end >= 0) {
-                while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {}
-                ::close(end);
-            }
+        if (::wait4(child, &status, WNOHANG, &usage) == child)
             return noteEnd(child, status, usage);
+        pollfd ready[2] = {{DecoderProtocol::socketDescriptor, POLLIN, 0}, {ends, POLLIN, 0}};
+        const int polled = ::poll(ready, ends >= 0 ? 2 : 1, ends >= 0 ? -1 : 20);
+        if (polled < 0 && errno != EINTR)
+            return false;
+        if (ends >= 0 && (ready[1].revents & POLLIN)) {
+            signalfd_siginfo heard[8];
+            while (::read(ends, heard, sizeof heard) > 0) {}
         }
         if (ready[0].revents != 0)
             break;
     }
-    ::kill(child, SIGKILL);
-    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {}
-    if (end >= 0)
-        ::close(end);
     char byte;
-    return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0
-           && noteEnd(child, status, usage);
+    if (::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+        return false;
+    while (::wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {}
+    return noteEnd(child, status, usage);
 }
 
 // The name of the whole template's process, and of its children again: a look at the process
@@ -866,6 +889,11 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
     // holds one thread and no lock that a child could find taken.
     const pid_t child = kind == Fork::Usual ? ::_Fork() : ::fork();
     if (child == 0) {
+        // Signals as the template was started with: none blocked.
+        ::close(childEnds());
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
         // The request's own socket takes the program's place: the child never sees the
         // template's, nor any request but its own (and a movie's frames).
         if (link >= 0)
@@ -1094,6 +1122,8 @@ int main(int argc, char **argv)
     // thumbnail decoder's usual files are read by children of a template that gave up the
     // libraries they never reach; the rest by children of a whole template, forked before.
     const pid_t self = ::getpid();
+    // Before the whole template is forked, which hears of its own children's ends the same way.
+    childEnds();
     WholeTemplate whole;
 #if !defined(OVN_DECODER_WATCHED)
     // (The sanitizers' own libraries and handlers stay whole.)

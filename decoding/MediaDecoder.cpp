@@ -19,6 +19,7 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -64,6 +66,9 @@ struct MediaDecoder::Process {
     int socket = -1;     // to the template
     pid_t childPid = -1; // the child that answers the request, and the socket to it
     int child = -1;
+    // A process handle on that child (see childHandle), -1 where none could be had: its memory is
+    // read, and a child that lingers after its answer is ended, through this only.
+    int childHandle = -1;
     // The child whose end the template has not told yet, and the most any of its children held:
     // a template has one child at a time, so its children together never hold more.
     pid_t unreported = -1;
@@ -89,6 +94,8 @@ struct MediaDecoder::Process {
         // process's children's. A busy one is ended at once. One that does not end is left to the
         // background.
         const bool idle = child < 0 && socket >= 0;
+        if (childHandle >= 0)
+            ::close(childHandle);
         if (child >= 0)
             ::close(child);
         if (socket >= 0)
@@ -113,6 +120,14 @@ struct MediaDecoder::Process {
     }
 
     void awaitLastNote();
+
+    void forgetChild()
+    {
+        if (childHandle >= 0)
+            ::close(childHandle);
+        childHandle = -1;
+        childPid = -1;
+    }
 };
 
 namespace {
@@ -431,16 +446,42 @@ Wait receive(const MediaDecoder::Process &process, char *into, qint64 size, Cloc
     return Wait::Done;
 }
 
+// The parent of `pid` as the process tree says now (0: not known).
+pid_t parentOf(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char line[1024];
+    const ssize_t count = ::read(fd, line, sizeof line - 1);
+    ::close(fd);
+    if (count <= 0)
+        return 0;
+    line[count] = '\0';
+    // "PID (NAME) STATE PPID ...": the name may hold anything but ends at the last parenthesis.
+    const char *close = std::strrchr(line, ')');
+    int parent = 0;
+    return close && std::sscanf(close + 1, " %*c %d", &parent) == 1 ? pid_t(parent) : 0;
+}
+
+// Whether the process a handle names has ended (or the handle names none).
+bool hasEnded(int handle)
+{
+    pollfd ended{handle, POLLIN, 0};
+    return handle < 0 || ::poll(&ended, 1, 0) != 0;
+}
+
 // Large pictures are read straight from the decoder's memory until the system refuses it once
 // (a policy that forbids reading a child's memory): from then on they come through the socket.
 std::atomic<bool> directReadsAllowed{true};
+std::atomic<int> directReadsTaken{0};
 
 enum class DirectRead { Done, Refused, Lied };
 
-// Copies `size` bytes at the decoder's `address` into `into`. Refused where the system does not
-// let this process read the decoder's memory (or the decoder has ended, which the word that
-// follows finds out); Lied where nothing, or not all of it, is there.
-DirectRead readDirectly(pid_t pid, qint64 address, uchar *into, qint64 size)
+// Copies `size` bytes at the decoder's `address` (see readDirectly).
+DirectRead readMemory(pid_t pid, qint64 address, uchar *into, qint64 size)
 {
     while (size > 0) {
         iovec local{into, size_t(size)};
@@ -461,6 +502,19 @@ DirectRead readDirectly(pid_t pid, qint64 address, uchar *into, qint64 size)
         return DirectRead::Lied;
     }
     return DirectRead::Done;
+}
+
+// Copies `size` bytes at the decoder's `address` into `into`, from the process `handle` names
+// (its pid `pid`). Refused where the system does not let this process read the decoder's memory,
+// where no handle is held, or where the decoder has ended (which the word that follows finds
+// out): what was read then may be another process's, which took the pid up since, and is not
+// used. Lied where nothing, or not all of it, is there.
+DirectRead readDirectly(int handle, pid_t pid, qint64 address, uchar *into, qint64 size)
+{
+    if (hasEnded(handle))
+        return DirectRead::Refused;
+    const DirectRead read = readMemory(pid, address, into, size);
+    return read == DirectRead::Done && hasEnded(handle) ? DirectRead::Refused : read;
 }
 
 // Why a child that ended by itself ended: out of memory (its own exit), ended from outside (a
@@ -556,6 +610,7 @@ Wait receiveChild(MediaDecoder::Process &process, Clock::time_point deadline, co
         if (note && note->kind == DecoderProtocol::childStarted && socket >= 0 && note->pid > 0) {
             process.child = socket;
             process.childPid = pid_t(note->pid);
+            process.childHandle = DecoderProcesses::childHandle(process.childPid, process.pid);
             process.noteStarted(process.childPid);
             return Wait::Done;
         }
@@ -588,14 +643,14 @@ Refusal endedBecause(MediaDecoder::Process &process, bool *needsWholeDecoder = n
         if (note->kind == DecoderProtocol::childEnded)
             process.noteEnded(*note);
         if (note->kind == DecoderProtocol::childEnded && note->pid == process.childPid) {
-            process.childPid = -1;
+            process.forgetChild();
             if (needsWholeDecoder)
                 *needsWholeDecoder = WIFEXITED(note->status)
                                      && WEXITSTATUS(note->status) == DecoderProtocol::exitNeedsWholeDecoder;
             return refusalOf(note->status);
         }
     }
-    process.childPid = -1;
+    process.forgetChild();
     ::close(process.socket);
     process.socket = -1;
     // Its socket closed: it has ended or is ending. One that does not end is killed and left.
@@ -624,13 +679,17 @@ void MediaDecoder::Process::awaitLastNote()
 
 namespace {
 
-// The request's child has answered: it ends, and its template goes on.
+// The request's child has answered: it ends, and its template goes on. One that lingers (a file
+// took it over) is ended here, through its handle: the template may signal no process, and waits
+// for this child's end before it forks the next.
 void endChild(MediaDecoder::Process &process)
 {
     if (process.child >= 0)
         ::close(process.child);
     process.child = -1;
-    process.childPid = -1;
+    if (process.childHandle >= 0)
+        ::syscall(SYS_pidfd_send_signal, process.childHandle, SIGKILL, nullptr, 0);
+    process.forgetChild();
 }
 
 // A picture of the shape a reply describes, its rows not yet read.
@@ -832,7 +891,28 @@ bool DirectPictureReads::allowed() { return directReadsAllowed.load(); }
 
 void DirectPictureReads::setAllowed(bool allowed) { directReadsAllowed.store(allowed); }
 
+int DirectPictureReads::taken() { return directReadsTaken.load(); }
+
 int DecoderProcesses::givenUp() { return decodersGivenUp.load(); }
+
+// The look at the process tree (see DecoderProcesses::childHandle): while the handle's process
+// runs, its pid names no other, so what /proc said of the pid was said of that process.
+int DecoderProcesses::childHandle(pid_t child, pid_t template_)
+{
+    if (child <= 0 || template_ <= 0)
+        return -1;
+    const int handle = int(::syscall(SYS_pidfd_open, child, 0));
+    if (handle < 0)
+        return -1;
+    const pid_t parent = parentOf(child);
+    const bool descends = parent == template_
+                          || (parent > 0 && parentOf(parent) == template_ && parentOf(child) == parent);
+    if (!descends || hasEnded(handle)) {
+        ::close(handle);
+        return -1;
+    }
+    return handle;
+}
 
 void DecoderProcesses::setWaitFunctionForTesting(WaitFunction wait) { waitFunction = wait ? wait : &::waitpid; }
 
@@ -1100,13 +1180,15 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
         }
         bool rowsRead = false;
         if (address.isValid()) {
-            const DirectRead direct =
-                readDirectly(m_process->childPid, address.toLongLong(), picture.bits(), shape->bytes);
+            const DirectRead direct = readDirectly(m_process->childHandle, m_process->childPid, address.toLongLong(),
+                                                   picture.bits(), shape->bytes);
             if (direct == DirectRead::Lied) {
                 fail(Refusal::Crashed);
                 return false;
             }
             rowsRead = direct == DirectRead::Done;
+            if (rowsRead)
+                ++directReadsTaken;
             const char word = rowsRead ? DecoderProtocol::pictureRead : DecoderProtocol::pictureSend;
             if (!DecoderProtocol::sendAll(m_process->child, &word, 1)) {
                 m_refusal = endedBecause(*m_process, &m_needsWholeDecoder);

@@ -69,7 +69,8 @@ constexpr int boxSlack = 2;
 // A picture of at least this many bytes, when the request says "directPicture", is not sent
 // through the socket: the reply gives the address of its rows in the decoder ("pictureAddress"),
 // the program copies them straight from the decoder's memory (process_vm_readv: one copy, where
-// the socket took two and a wake-up every few hundred kilobytes) and then says pictureRead, or
+// the socket took two and a wake-up every few hundred kilobytes; of the process its handle on the
+// child names, see DecoderProcesses::childHandle, never of a pid alone) and then says pictureRead, or
 // pictureSend where the system refused the read, and the rows follow as usual. The decoder keeps
 // the picture until that word. The program checks the shape as for any picture and takes only
 // that many bytes, so an address that lies yields no more than rows the decoder could have sent.
@@ -207,6 +208,8 @@ constexpr qint64 maxJpegBytes = qint64(1) << 30;
 namespace DirectPictureReads {
 bool allowed();
 void setAllowed(bool allowed);
+// Pictures read so far straight from a decoder's memory (tests).
+int taken();
 } // namespace DirectPictureReads
 
 // The decoder processes' ends: a child is waited for a bounded time after its kill, then left to a
@@ -220,6 +223,12 @@ std::optional<int> endWithin(pid_t pid, std::chrono::milliseconds limit, bool ki
 
 // Decoders given up on so far (tests).
 int givenUp();
+
+// A process handle (a pidfd) on `child`, which a template says it started: it names that one
+// process for as long as it is held, where the pid may be another's by the time it is used. -1
+// unless the process is a child of `template_` or of a child of it (its whole template), as it
+// still was after that was looked at, and has not ended.
+int childHandle(pid_t child, pid_t template_);
 
 // How the end of a child is asked (::waitpid with WNOHANG): tests stand in a child that never
 // ends. The background waits always use ::waitpid.

@@ -1,5 +1,6 @@
 #include "decoding/MoviePlayer.h"
 
+#include "decoding/ConfinementNotice.h"
 #include "decoding/HelperProgram_p.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/MediaDecoder_p.h"
@@ -319,6 +320,8 @@ void MoviePlayer::open(const QString &path)
     static const QString program = programPath();
     if (program.isEmpty())
         return failLater(tr("The movie player cannot be started."));
+    // The player is held as the decoders are: a boundary missing here is said as theirs is, once.
+    ConfinementNotice::sayOnceIfMissing();
     // GStreamer's plugin list brought up to date here, where it may be written: the player only
     // reads it.
     static const bool listed = [] {

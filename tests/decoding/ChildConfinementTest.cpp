@@ -17,9 +17,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -142,8 +146,10 @@ bool alive(pid_t pid)
 // Each kind of decoding child, confined as it confines itself: every road out is refused from its
 // main thread, from a Qt pool thread and from a thread it starts. With Landlock made to look
 // absent, the filter alone still refuses every write, removal, creation, program start, signal,
-// socket and IPC. "decoder" stands for ovn-decoder, the PDF page child and the dcraw launcher,
-// which share their allowances; "dcraw" for the dcraw program after its exec; "player" for the
+// socket and IPC. "decoder" stands for ovn-decoder's children, the PDF page child and the dcraw
+// launcher, which share their allowances; "template" for ovn-decoder's template, which may besides
+// fork, reap and hand over its children and set their filters, but signal none but itself, nor
+// undo its end with the program; "dcraw" for the dcraw program after its exec; "player" for the
 // movie player (whose own probe, run while it plays, MoviePlayerTest tries).
 TEST(ChildConfinementTest, EveryRoadIsRefusedFromEveryThreadOfEveryChild)
 {
@@ -162,7 +168,7 @@ TEST(ChildConfinementTest, EveryRoadIsRefusedFromEveryThreadOfEveryChild)
         QFile::setPermissions(path, QFile::Permissions(0x6644));
     const bool landlock = ChildConfinement::landlockVersion() > 0;
 
-    for (const char *kind : {"decoder", "dcraw", "player"}) {
+    for (const char *kind : {"decoder", "template", "dcraw", "player"}) {
         for (const bool withLandlock : {true, false}) {
             if (withLandlock && !landlock)
                 continue;
@@ -182,7 +188,10 @@ TEST(ChildConfinementTest, EveryRoadIsRefusedFromEveryThreadOfEveryChild)
             for (const char *thread : confinementroads::threads) {
                 for (const confinementroads::Road &road : confinementroads::roads) {
                     const QString outcome = tried.take(confinementroads::key(road.name, thread));
-                    // Without Landlock a read may go through; nothing else may.
+                    // Without Landlock a read may go through; nothing else may, but what a
+                    // template does for its children.
+                    if (std::strcmp(kind, "template") == 0 && road.takenByTemplate)
+                        continue;
                     if (withLandlock || road.closedByFilter) {
                         EXPECT_EQ(outcome.toStdString(), "refused") << road.name << " from the " << thread;
                     }
@@ -204,7 +213,7 @@ TEST(ChildConfinementTest, EveryRoadIsRefusedFromEveryThreadOfEveryChild)
 // session) still ends with the program's kill -9.
 TEST(ChildConfinementTest, NoChildOutlivesItsProgram)
 {
-    for (const char *kind : {"decoder", "dcraw", "player"}) {
+    for (const char *kind : {"decoder", "template", "dcraw", "player"}) {
         SCOPED_TRACE(kind);
         QProcess host;
         host.start(QStringLiteral(OVN_CONFINED_PROBE), {QStringLiteral("linger"), QString::fromLatin1(kind)});
@@ -268,5 +277,150 @@ TEST(ChildConfinementTest, AChildThatTakesMemoryEveryWayIsStoppedAtItsLimit)
         }
         EXPECT_LE(taken.take(QStringLiteral("pipes")), 4 * mib);
         EXPECT_TRUE(taken.isEmpty()) << "roads this test does not know: " << qPrintable(taken.keys().join(u','));
+    }
+}
+
+namespace {
+
+// The process tree as it is now: each process's parent and name.
+struct ProcessTree {
+    QMap<pid_t, pid_t> parent;
+    QMap<pid_t, QByteArray> name;
+
+    static ProcessTree now()
+    {
+        ProcessTree tree;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+            if (entry.toInt() <= 0 || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+            const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+            if (open < 0 || close < open || fields.size() < 2)
+                continue;
+            tree.parent.insert(pid_t(entry.toInt()), pid_t(fields.at(1).toLongLong()));
+            tree.name.insert(pid_t(entry.toInt()), line.mid(open + 1, close - open - 1));
+        }
+        return tree;
+    }
+
+    // How many generations `pid` lies below `root` (0: it is root, -1: not below it).
+    int depth(pid_t pid, pid_t root) const
+    {
+        for (int generations = 0; generations < 64; ++generations) {
+            if (pid == root)
+                return generations;
+            if (!parent.contains(pid) || pid <= 1)
+                return -1;
+            pid = parent.value(pid);
+        }
+        return -1;
+    }
+
+    // The process named `processName` at least `depth` generations below `root` (0: none yet).
+    pid_t below(pid_t root, const QByteArray &processName, int atLeast) const
+    {
+        for (auto it = name.begin(); it != name.end(); ++it)
+            if (it.value() == processName && depth(it.key(), root) >= atLeast)
+                return it.key();
+        return 0;
+    }
+
+    QList<pid_t> treeOf(pid_t root) const
+    {
+        QList<pid_t> found;
+        for (auto it = parent.begin(); it != parent.end(); ++it)
+            if (depth(it.key(), root) >= 0)
+                found << it.key();
+        return found;
+    }
+};
+
+} // namespace
+
+// Whatever ends the process that started a decoding child ends the child: the program's kill -9,
+// or the program's kill of a launcher at its deadline. Each child is started by the real program
+// that starts it in use, confined as it is there (ovn-dcraw, which starts dcraw, in a Landlock
+// domain of its own; a decoder's template, which forks the child that reads a file); dcraw is one
+// a file took over, which never ends by itself.
+TEST(ChildConfinementTest, NoChildOutlivesWhoStartedIt)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString raw = hostilemedia::written(folder.filePath(QStringLiteral("camera.dng")), "II*\0not a picture");
+    const QString hanging = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-hangs-child.jpg")),
+                                                  hostilemedia::jpegOfNoise(16, 16, false));
+    const QString picture =
+        hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(32, 32, false));
+    const struct {
+        const char *what;
+        const char *host;
+        QStringList arguments;
+        QByteArray child;    // the process that must end, started by...
+        QByteArray launcher; // ... this one, which is ended (empty: the program is)
+    } cases[] = {
+        {"dcraw, the program killed", OVN_DCRAW_HOST, {raw, QStringLiteral(OVN_SLEEPING_DCRAW)}, "sleeping_dcraw", {}},
+        {"dcraw, its launcher killed at its deadline",
+         OVN_DCRAW_HOST,
+         {raw, QStringLiteral(OVN_SLEEPING_DCRAW)},
+         "sleeping_dcraw",
+         "ovn-dcraw"},
+        {"a decoder's child, the program killed", OVN_DECODER_HOST, {hanging, picture}, "ovn-decoder", {}},
+        {"a decoder's child, its template killed", OVN_DECODER_HOST, {hanging, picture}, "ovn-decoder", "ovn-decoder"},
+    };
+    const bool landlock = ChildConfinement::landlockVersion() > 0;
+    for (const auto &c : cases) {
+        for (const bool withLandlock : {true, false}) {
+            if (withLandlock && !landlock)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + (withLandlock ? ", with Landlock" : ", Landlock absent"));
+            QProcess host;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            if (!withLandlock)
+                environment.insert(QStringLiteral("OVN_DECODER_TEST_NO_LANDLOCK"), QStringLiteral("1"));
+            host.setProcessEnvironment(environment);
+            host.start(QString::fromLatin1(c.host), c.arguments);
+            ASSERT_TRUE(host.waitForStarted());
+            const pid_t program = pid_t(host.processId());
+            // Until the child runs below its launcher (the test's own bound, not a time it must keep).
+            ProcessTree tree;
+            pid_t child = 0;
+            for (int look = 0; look < 3000 && !child; ++look) {
+                tree = ProcessTree::now();
+                child = tree.below(program, c.child, 2);
+                if (!child)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            ASSERT_GT(child, 0) << "the child never started";
+            const pid_t victim = c.launcher.isEmpty() ? program : tree.below(program, c.launcher, 1);
+            ASSERT_EQ(tree.depth(child, victim), c.launcher.isEmpty() ? 2 : 1);
+            // Held by descriptors, so that a pid used again is not taken for a process still there.
+            std::vector<pollfd> running;
+            for (const pid_t pid : tree.treeOf(victim))
+                if (const int end = int(::syscall(SYS_pidfd_open, pid, 0)); end >= 0)
+                    running.push_back({end, POLLIN, 0});
+            ASSERT_GE(running.size(), 2u);
+            ::kill(victim, SIGKILL);
+            // Each one's end, within the test's own bound.
+            for (int wait = 0; wait < 60 && !running.empty(); ++wait) {
+                ::poll(running.data(), running.size(), 500);
+                for (auto end = running.begin(); end != running.end();) {
+                    if (end->revents & POLLIN) {
+                        ::close(end->fd);
+                        end = running.erase(end);
+                    } else {
+                        ++end;
+                    }
+                }
+            }
+            EXPECT_TRUE(running.empty()) << running.size() << " processes left behind";
+            for (const pollfd &end : running) {
+                ::syscall(SYS_pidfd_send_signal, end.fd, SIGKILL, nullptr, 0);
+                ::close(end.fd);
+            }
+            host.kill();
+            host.waitForFinished();
+        }
     }
 }

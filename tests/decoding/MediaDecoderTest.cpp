@@ -22,6 +22,9 @@
 #include <QTemporaryDir>
 
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -598,17 +601,146 @@ TEST_F(MediaDecoderTest, PicturesArriveWholeOnBothRoads)
                 const DecodeInterrupt::Scope limit(nullptr, 30s);
                 MediaDecoder decoder(use);
                 ImageFileReader::Facts facts;
+                const int takenBefore = DirectPictureReads::taken();
                 const QImage image = decoder.read(file, QSize(), &facts);
                 EXPECT_EQ(facts.refusal, Refusal::None);
                 EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), scene);
-                // The system let this process read its decoder's memory: the road was taken.
+                // The system let this process read its decoder's memory: the road was taken, through
+                // a handle on the child that answered.
                 EXPECT_EQ(DirectPictureReads::allowed(), direct);
+                EXPECT_EQ(DirectPictureReads::taken() - takenBefore, direct && size.width > 1000 ? 1 : 0);
                 // The same decoder's next answer follows on the socket as ever.
                 EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160)).size(), QSize(160, 100));
             }
         }
     }
     DirectPictureReads::setAllowed(true);
+}
+
+namespace {
+
+// Stands in for a decoder's template: a process that forks a child and a whole template, which
+// forks a child of its own, and says their pids; all wait to be ended, and end with the test. (No
+// fork handlers run: a fork's child of this process, which has threads, may find their locks taken.)
+struct TemplateStandIn {
+    pid_t template_ = -1, child = -1, whole = -1, wholeChild = -1;
+
+    TemplateStandIn()
+    {
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return;
+        const pid_t test = ::getpid();
+        template_ = ::_Fork();
+        if (template_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != test)
+                _exit(0);
+            pid_t pids[3] = {::_Fork(), -1, -1};
+            if (pids[0] == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                for (;;)
+                    ::pause();
+            }
+            int inner[2];
+            if (::pipe(inner) != 0)
+                _exit(1);
+            pids[1] = ::_Fork();
+            if (pids[1] == 0) {
+                ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                const pid_t own = ::_Fork();
+                if (own == 0) {
+                    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                    for (;;)
+                        ::pause();
+                }
+                (void)!::write(inner[1], &own, sizeof own);
+                for (;;)
+                    ::pause();
+            }
+            (void)!::read(inner[0], &pids[2], sizeof pids[2]);
+            (void)!::write(ends[1], pids, sizeof pids);
+            for (;;)
+                ::pause();
+        }
+        ::close(ends[1]);
+        pid_t pids[3] = {-1, -1, -1};
+        if (::read(ends[0], pids, sizeof pids) == ssize_t(sizeof pids)) {
+            child = pids[0];
+            whole = pids[1];
+            wholeChild = pids[2];
+        }
+        ::close(ends[0]);
+    }
+    ~TemplateStandIn()
+    {
+        if (template_ > 0) {
+            ::kill(template_, SIGKILL);
+            ::waitpid(template_, nullptr, 0);
+        }
+    }
+};
+
+} // namespace
+
+// The program reads a child's memory, and ends a child that lingers, only through a handle on the
+// child the template started: a note that names any other process (the template itself, a process
+// that is no child of it, a child that has ended, whose pid another may take up) gets none.
+TEST_F(MediaDecoderTest, AChildsMemoryIsReadOnlyThroughAHandleOnThatChild)
+{
+    TemplateStandIn standIn;
+    ASSERT_GT(standIn.wholeChild, 0);
+    TemplateStandIn other;
+    ASSERT_GT(other.child, 0);
+    // A child of this test's own that has ended and waits to be reaped.
+    const pid_t ended = ::_Fork();
+    if (ended == 0)
+        _exit(0);
+    ASSERT_GT(ended, 0);
+    siginfo_t info{};
+    ASSERT_EQ(::waitid(P_PID, id_t(ended), &info, WEXITED | WNOWAIT), 0);
+    const struct {
+        const char *what;
+        pid_t child;
+        pid_t template_;
+        bool handled;
+    } cases[] = {
+        {"the template's child", standIn.child, standIn.template_, true},
+        {"its whole template's child", standIn.wholeChild, standIn.template_, true},
+        {"its whole template", standIn.whole, standIn.template_, true},
+        {"the template itself", standIn.template_, standIn.template_, false},
+        {"another template's child", other.child, standIn.template_, false},
+        {"another template's whole template's child", other.wholeChild, standIn.template_, false},
+        {"the program", ::getpid(), standIn.template_, false},
+        {"a child that has ended", ended, ::getpid(), false},
+        {"no process", 0, standIn.template_, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const int handle = DecoderProcesses::childHandle(c.child, c.template_);
+        EXPECT_EQ(handle >= 0, c.handled);
+        if (handle >= 0)
+            ::close(handle);
+    }
+    ::waitpid(ended, nullptr, 0);
+}
+
+// A child that stays after its answer (a file took it over) costs the next file nothing: the
+// program ends it through its handle, and its template, which may signal no process, forks the
+// next file's child once it has ended.
+TEST_F(MediaDecoderTest, AChildThatStaysAfterItsAnswerIsEndedBeforeTheNextFile)
+{
+    const QString lingering = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-lingers.jpg")),
+                                                    hostilemedia::jpegOfNoise(32, 32, false));
+    for (const Use use : {Use::Thumbnail, Use::FullSize}) {
+        SCOPED_TRACE(int(use));
+        const DecodeInterrupt::Scope limit(nullptr, 30s);
+        MediaDecoder decoder(use);
+        EXPECT_EQ(decoder.read(lingering, QSize(16, 16)).size(), QSize(16, 16));
+        ImageFileReader::Facts facts;
+        EXPECT_EQ(decoder.read(path("small.jpg"), QSize(160, 160), &facts).size(), QSize(160, 100));
+        EXPECT_EQ(facts.refusal, Refusal::None);
+    }
 }
 
 // Each file's child is counted as its decoder tells its end, with the memory it held: a child

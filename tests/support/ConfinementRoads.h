@@ -12,8 +12,10 @@ namespace confinementroads {
 
 struct Road {
     const char *name;
-    bool closedByFilter; // closed without Landlock too: a write, removal, creation, program
-                         // start, signal, socket, IPC, process or limit of its own
+    bool closedByFilter;          // closed without Landlock too: a write, removal, creation, program
+                                  // start, signal, socket, IPC, process or limit of its own
+    bool takenByTemplate = false; // what a decoder's template does for its children (a socket
+                                  // pair to hand over, a filter stacked for each child)
 };
 
 inline const Road roads[] = {
@@ -31,7 +33,7 @@ inline const Road roads[] = {
     {"inet socket", true},
     {"unix socket", true},
     {"netlink socket", true},
-    {"socketpair", true},
+    {"socketpair", true, true},
     {"connect", true},
     {"abstract socket", true},
     {"kill", true},
@@ -77,8 +79,10 @@ inline const Road roads[] = {
     {"fanotify", true},
     {"keep running after the program", true},
     {"keep running after the program by a widened option", true},
+    {"keep running after the program by a harmless signal", true},
     {"a descriptor of its parent process", true},
-    {"a filter of its own", true},
+    {"signal through its parent's /proc folder", true},
+    {"a filter of its own", true, true},
     {"let others trace it", true},
     {"dumpable", true},
     {"mount", true},

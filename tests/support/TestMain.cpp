@@ -26,6 +26,7 @@ int main(int argc, char **argv)
     // refuses. No real file is named so.
     qputenv("OVN_DECODER_TEST_CRASH", "ovn-decoder-crashes");
     qputenv("OVN_DECODER_TEST_HANG", "ovn-decoder-hangs");
+    qputenv("OVN_DECODER_TEST_LINGER", "ovn-decoder-lingers");
     qputenv("OVN_DECODER_TEST_WAIT", "ovn-decoder-waits");
     qputenv("OVN_DECODER_TEST_PROBE", "ovn-decoder-probes");
     qputenv("OVN_DECODER_TEST_LIE", "ovn-decoder-lies");

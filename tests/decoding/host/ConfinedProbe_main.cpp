@@ -1,5 +1,6 @@
 // confined_probe KIND FILE: confines itself as the decoding child KIND confines itself ("decoder"
-// for ovn-decoder, the PDF page child and the dcraw launcher; "dcraw" for the dcraw program, whose
+// for ovn-decoder's children, the PDF page child and the dcraw launcher; "template" for
+// ovn-decoder's template; "dcraw" for the dcraw program, whose
 // list is set before its exec and again after it; "player" for the movie player), starts a Qt pool thread the way a
 // decoder does, then tries every road out (DecoderSandbox::probe) and prints the outcomes, one a line. With
 // OVN_DECODER_TEST_NO_LANDLOCK set, Landlock looks absent. Run by root, it first becomes the
@@ -48,6 +49,8 @@ ChildConfinement::Allowances allowancesOf(const char *kind, const QString &file)
     DecoderSandbox::Options options;
     options.data = 176ULL << 20;
     options.addressSpace = options.data + (1536ULL << 20);
+    // ovn-decoder's template, which forks the child that reads each file.
+    options.startsChildren = std::strcmp(kind, "template") == 0;
     return DecoderSandbox::allowances(options);
 }
 
