@@ -5,6 +5,7 @@
 
 #include "decoding/ImageFileReader.h"
 #include "decoding/PictureRows.h"
+#include "formats/PictureReaders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,6 +17,8 @@
 int main(int argc, char **argv)
 {
     QCoreApplication application(argc, argv);
+    // The readers as a decoder has them (the GIF files go to ours).
+    PictureReaders::registerAll();
     if (argc != 2) {
         std::fprintf(stderr, "usage: bench_small_pictures DIR\n");
         return 2;

@@ -33,7 +33,7 @@
 #include "decoding/TemplateLibraries.h"
 #include "formats/OVNOrientation.h"
 #include "formats/OVNRAWImporter.h"
-#include "formats/PBMImageRep.h"
+#include "formats/PictureReaders.h"
 #include "platform/HeapTuning.h"
 
 #include <QColorSpace>
@@ -629,6 +629,8 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
             answer.insert(text("height"), m_movie->naturalSize().height());
         }
         return answer;
+    } else if (operation == QLatin1String("readers")) {
+        return {{text("fileTypes"), ImageFileReader::registeredFileTypes()}};
     } else if (operation == QLatin1String("movieFrame")) {
         if (m_movie) {
             const MovieTime time{request.value(text("timeValue")).toLongLong(),
@@ -1116,7 +1118,7 @@ int main(int argc, char **argv)
     // Where the movie readers' module lies, found once here: Qt keeps the answer, which a child
     // could not find out itself (its /proc/self is none of its reading).
     QCoreApplication::applicationDirPath();
-    PBMImageRep::registerImageRepClass();
+    PictureReaders::registerAll();
 
     // The template: a child per request, forked from here, where nothing of any file ever was. A
     // thumbnail decoder's usual files are read by children of a template that gave up the

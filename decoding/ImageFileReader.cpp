@@ -439,6 +439,15 @@ void ImageFileReader::registerImageRepClass(const ImageRepClass &repClass)
     registry().push_back(repClass);
 }
 
+QStringList ImageFileReader::registeredFileTypes()
+{
+    QMutexLocker lock(&registryMutex());
+    QStringList types;
+    for (const ImageRepClass &known : registry())
+        types += known.fileTypes;
+    return types;
+}
+
 QSize ImageFileReader::movieStillSize(const QString &path)
 {
     QFile file;

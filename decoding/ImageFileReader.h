@@ -30,6 +30,8 @@ public:
         bool movieStill = false; // a still the movie readers would open (Movie reads it here)
     };
     static void registerImageRepClass(const ImageRepClass &repClass);
+    // The extensions of the registered readers, in the order they were registered.
+    static QStringList registeredFileTypes();
     static constexpr qint64 headBytes = 4096;
 
     // The size of the picture of a file that a registered reader marked movieStill reads; invalid

@@ -1357,6 +1357,14 @@ QImage MediaDecoder::readData(const QByteArray &data, QSize box, QSize *sourceSi
     return image;
 }
 
+std::optional<QStringList> MediaDecoder::readerFileTypes()
+{
+    QVariantMap reply;
+    if (!exchange({{QStringLiteral("operation"), QStringLiteral("readers")}}, reply, nullptr))
+        return std::nullopt;
+    return reply.value(QStringLiteral("fileTypes")).toStringList();
+}
+
 std::optional<MediaDecoder::MovieInfo> MediaDecoder::openMovie(const QString &path, QString *error)
 {
     QVariantMap reply;

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <atomic>
@@ -81,6 +82,10 @@ public:
     // PictureData::decodeToFit of a picture held as bytes (a catalog's stored thumbnail), in the
     // decoder; `sourceSize` gets its size as stored.
     QImage readData(const QByteArray &data, QSize box, QSize *sourceSize = nullptr);
+
+    // The extensions of the picture readers the decoder program registered at its start
+    // (ImageFileReader::registeredFileTypes, asked in the decoder); nothing when it did not answer.
+    std::optional<QStringList> readerFileTypes();
 
     // A movie or document, opened in the decoder and kept open for movieFrame() until the next
     // openMovie() or the end of this object.

@@ -313,19 +313,6 @@ Damage readRunLengthRows(ImageRepInput &input, const Header &h, const RowConvert
 
 } // namespace
 
-// Registered when the program loads, before any image is opened (formats/CMakeLists.txt keeps the
-// symbol, as for the Netpbm reader).
-extern "C" {
-extern const bool ovn_bmp_image_rep_registered;
-const bool ovn_bmp_image_rep_registered = (BMPImageRep::registerImageRepClass(), true);
-}
-
-void BMPImageRep::registerImageRepClass()
-{
-    ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &BMPImageRep::pictureSize, &BMPImageRep::imageWithDevice, true, false});
-}
-
 const QStringList &BMPImageRep::imageUnfilteredFileTypes()
 {
     static const QStringList types{QStringLiteral("bmp"), QStringLiteral("dib")};

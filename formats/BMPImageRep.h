@@ -12,15 +12,12 @@ class QIODevice;
 // bits with or without bit fields (32 bits with an alpha mask keep their alpha), and the
 // run-length encoded RLE8 and RLE4 pictures; rows stored bottom first or top first. The program's
 // image reading uses it for files named .bmp and .dib and for any file that begins like one
-// (registered at start-up); bitmaps holding a JPEG or PNG and the OS/2 compressions are left to
+// (PictureReaders registers it); bitmaps holding a JPEG or PNG and the OS/2 compressions are left to
 // Qt's reader. Files are read a row at a time: a thumbnail holds one row and the reduced picture
 // (PictureRows), however large the picture.
 class BMPImageRep
 {
 public:
-    // The registration with the program's image reading; harmless to repeat.
-    static void registerImageRepClass();
-
     static const QStringList &imageUnfilteredFileTypes();
 
     // The size the header at the start of `head` gives; invalid for a header this reader refuses.

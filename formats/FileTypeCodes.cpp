@@ -2,6 +2,7 @@
 
 #include "decoding/ImageFileReader.h"
 #include "formats/FileTypeEntry.h"
+#include "formats/PictureReaders.h"
 #include "platform/Localized.h"
 
 namespace {
@@ -67,7 +68,11 @@ const ViewerCode &viewer(QStringView code)
 ViewerCode::Window windowForFile(QStringView viewerCode, const QString &path)
 {
     const ViewerCode::Window window = viewer(viewerCode).window;
-    if (window == ViewerCode::Window::MovieViewer && ImageFileReader::movieStillSize(path).isValid())
+    if (window != ViewerCode::Window::MovieViewer)
+        return window;
+    // The readers that say which files are stills are asked in this process.
+    PictureReaders::registerAll();
+    if (ImageFileReader::movieStillSize(path).isValid())
         return ViewerCode::Window::ImageViewer;
     return window;
 }

@@ -318,19 +318,6 @@ struct Interlace {
 
 } // namespace
 
-// Registered when the program loads, before any image is opened (formats/CMakeLists.txt keeps the
-// symbol, as for the Netpbm reader).
-extern "C" {
-extern const bool ovn_gif_image_rep_registered;
-const bool ovn_gif_image_rep_registered = (GIFImageRep::registerImageRepClass(), true);
-}
-
-void GIFImageRep::registerImageRepClass()
-{
-    ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &GIFImageRep::pictureSize, &GIFImageRep::imageWithDevice, true, false});
-}
-
 const QStringList &GIFImageRep::imageUnfilteredFileTypes()
 {
     static const QStringList types{QStringLiteral("gif")};

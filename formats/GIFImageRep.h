@@ -11,16 +11,13 @@ class QIODevice;
 // Decodes the first picture of a GIF file, drawn on its logical screen as Qt's reader draws it:
 // what the picture does not cover is transparent where it has a transparent colour, else the
 // screen's background colour. The program's image reading uses it for files named .gif and for
-// any file that begins like one (registered at start-up). The LZW data is decoded as it is read,
+// any file that begins like one (PictureReaders registers it). The LZW data is decoded as it is read,
 // a row at a time: a thumbnail of a picture stored in order holds one row and the reduced
 // picture (PictureRows); an interlaced one holds its colour indices, a byte a pixel, until its
 // last pass.
 class GIFImageRep
 {
 public:
-    // The registration with the program's image reading; harmless to repeat.
-    static void registerImageRepClass();
-
     static const QStringList &imageUnfilteredFileTypes();
 
     // The screen's size the header at the start of `head` gives; invalid for anything else.

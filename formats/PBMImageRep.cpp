@@ -28,19 +28,6 @@ std::optional<PBMHeader> binaryHeader(const QByteArray &head)
 
 } // namespace
 
-// Registered when the program loads, before any image is opened. Every program that links the
-// formats library keeps this object (formats/CMakeLists.txt asks the linker for the symbol).
-extern "C" {
-extern const bool ovn_pbm_image_rep_registered;
-const bool ovn_pbm_image_rep_registered = (PBMImageRep::registerImageRepClass(), true);
-}
-
-void PBMImageRep::registerImageRepClass()
-{
-    ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &PBMImageRep::pictureSize, &PBMImageRep::imageWithDevice, true, false});
-}
-
 const QStringList &PBMImageRep::imageUnfilteredFileTypes()
 {
     static const QStringList types{QStringLiteral("ppm"), QStringLiteral("pnm"), QStringLiteral("pgm"),

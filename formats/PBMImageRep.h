@@ -11,16 +11,12 @@ class QIODevice;
 // Decodes the binary Netpbm images (P4 bitmaps, P5 grey, P6 colour, 8 or 16 bits a sample) into a
 // QImage. The camera-RAW paths produce P6 images in memory, and the program's image reading uses
 // this reader for files named .ppm, .pnm, .pgm and .pbm and for any file that begins like one
-// (registered at start-up; plain-text Netpbm files, which this reader refuses, fall through to
+// (PictureReaders registers it; plain-text Netpbm files, which this reader refuses, fall through to
 // Qt's reader there). Files are read a row at a time: a thumbnail holds one row and the reduced
 // picture (PictureRows), however large the picture.
 class PBMImageRep
 {
 public:
-    // The registration with the program's image reading; done once when the program starts and
-    // harmless to repeat.
-    static void registerImageRepClass();
-
     static const QStringList &imageUnfilteredFileTypes();
     static QStringList imageUnfilteredPasteboardTypes() { return {}; }
     static bool canInitWithPasteboard() { return false; }

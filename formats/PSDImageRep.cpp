@@ -136,19 +136,6 @@ struct Channel {
 
 } // namespace
 
-// Registered when the program loads, before any image is opened (formats/CMakeLists.txt keeps the
-// symbol, as for the Netpbm reader).
-extern "C" {
-extern const bool ovn_psd_image_rep_registered;
-const bool ovn_psd_image_rep_registered = (PSDImageRep::registerImageRepClass(), true);
-}
-
-void PSDImageRep::registerImageRepClass()
-{
-    ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &PSDImageRep::pictureSize, &PSDImageRep::imageWithDevice, true, true});
-}
-
 const QStringList &PSDImageRep::imageUnfilteredFileTypes()
 {
     static const QStringList types{QStringLiteral("psd"), QStringLiteral("psb")};

@@ -13,15 +13,12 @@ class QIODevice;
 // PackBits-compressed, with the transparency the file keeps for its composite. Layers are not
 // read: the composite is the picture. The program's image reading uses it for files named .psd
 // and .psb and for any file that begins like one, and the movie reading for the Photoshop files
-// it is given (registered at start-up). The channels are stored one after another; they are read
+// it is given (PictureReaders registers it). The channels are stored one after another; they are read
 // a row of each at a time, so that a thumbnail holds a row of each and the reduced picture
 // (PictureRows), however large the picture.
 class PSDImageRep
 {
 public:
-    // The registration with the program's image reading; harmless to repeat.
-    static void registerImageRepClass();
-
     static const QStringList &imageUnfilteredFileTypes();
 
     // The size the header at the start of `head` gives; invalid for a header this reader refuses.

@@ -275,19 +275,6 @@ QImage readTga(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
 
 } // namespace
 
-// Registered when the program loads, before any image is opened (formats/CMakeLists.txt keeps the
-// symbol, as for the Netpbm reader).
-extern "C" {
-extern const bool ovn_tga_image_rep_registered;
-const bool ovn_tga_image_rep_registered = (TGAImageRep::registerImageRepClass(), true);
-}
-
-void TGAImageRep::registerImageRepClass()
-{
-    ImageFileReader::registerImageRepClass(
-        {imageUnfilteredFileTypes(), &TGAImageRep::pictureSize, &TGAImageRep::imageWithDevice, false, false});
-}
-
 const QStringList &TGAImageRep::imageUnfilteredFileTypes()
 {
     static const QStringList types{QStringLiteral("tga")};

@@ -10,15 +10,12 @@ class QIODevice;
 
 // Decodes Truevision TGA images (colour-mapped, true-colour and grey, raw or run-length encoded,
 // 8 to 32 bits a pixel, either origin) into a QImage. The program's image reading uses it for files
-// named .tga (registered at start-up): Qt's own reader takes only uncompressed files with the
+// named .tga (PictureReaders registers it): Qt's own reader takes only uncompressed files with the
 // version 2 footer, and nothing of a file cut short. Files are read a row at a time: a thumbnail
 // holds one row and the reduced picture (PictureRows), however large the picture.
 class TGAImageRep
 {
 public:
-    // The registration with the program's image reading; harmless to repeat.
-    static void registerImageRepClass();
-
     static const QStringList &imageUnfilteredFileTypes();
 
     // True when the data begins with a TGA header of a kind this reader decodes.

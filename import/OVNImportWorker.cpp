@@ -8,7 +8,7 @@
 #include "decoding/DecodeInterrupt.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
-#include "formats/PBMImageRep.h"
+#include "formats/PictureReaders.h"
 #include "import/OVNCatalogSession.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker_p.h"
@@ -921,7 +921,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
         return summary;
     };
 
-    PBMImageRep::registerImageRepClass();
+    PictureReaders::registerAll();
     status(QStringLiteral("Pre-Processing file list..."));
     const auto pipeline = std::make_shared<Pipeline>();
     QList<OVNHelper::SkippedFile> skipped;

@@ -7,7 +7,7 @@
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "decoding/DecodeInterrupt.h"
 #include "formats/OVNExtensionMapping.h"
-#include "formats/PBMImageRep.h"
+#include "formats/PictureReaders.h"
 #include "import/OVNCatalogSession.h"
 #include "import/OVNImportHelper.h"
 #include "import/OVNImportWorker_p.h"
@@ -168,7 +168,7 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
         summary.connectionFailed = true;
         return finish();
     }
-    PBMImageRep::registerImageRepClass();
+    PictureReaders::registerAll();
     if (observer) {
         observer->importStarted(summary.total);
         observer->importStatus(QStringLiteral("Starting file rescan..."));

@@ -3,6 +3,7 @@
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNHelper.h"
 #include "formats/OVNOrientation.h"
+#include "formats/PictureReaders.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "decoding/ImageFileReader.h"
@@ -140,9 +141,13 @@ QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullS
     QSize stored;
     QImage image;
     ProcessorCode::Loader loader = FileTypeCodes::processor(request.processor).loader;
-    // A still the movie readers would open (a Photoshop file) is a picture the image reading reads.
-    if (loader == ProcessorCode::Loader::Movie && ImageFileReader::movieStillSize(request.path).isValid())
-        loader = ProcessorCode::Loader::Image;
+    // A still the movie readers would open (a Photoshop file) is a picture the image reading reads
+    // (the readers that tell one are asked here, in this process).
+    if (loader == ProcessorCode::Loader::Movie) {
+        PictureReaders::registerAll();
+        if (ImageFileReader::movieStillSize(request.path).isValid())
+            loader = ProcessorCode::Loader::Image;
+    }
     switch (loader) {
     case ProcessorCode::Loader::Image: {
         // In a decoder process: a picture fitted to a box with a thumbnail's limits (the readers

@@ -1,5 +1,6 @@
 #include "formats/PBMHeader.h"
 #include "formats/PBMImageRep.h"
+#include "formats/PictureReaders.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "tests/formats/SceneFiles.h"
@@ -153,6 +154,7 @@ TEST(PBMImageRepTest, ShortDataLeavesTheRestGreyAsDamageAndHugeClaimsAreRefused)
 
 TEST(PBMImageRepTest, ProgramImageReadingUsesThisReaderForItsFileTypes)
 {
+    PictureReaders::registerAll();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("deep.ppm"));

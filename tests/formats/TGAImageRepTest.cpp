@@ -1,4 +1,5 @@
 #include "formats/TGAImageRep.h"
+#include "formats/PictureReaders.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "tests/formats/SceneFiles.h"
@@ -187,6 +188,7 @@ TEST(TGAImageRepTest, RefusesWhatIsNoTgaAndClaimsTheDataCannotHold)
 // the version 2 footer.
 TEST(TGAImageRepTest, ProgramImageReadingUsesThisReaderForTgaFiles)
 {
+    PictureReaders::registerAll();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("picture.tga"));
     QFile file(path);
@@ -258,6 +260,7 @@ TEST(TGAImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimi
 // origin (ffmpeg's, GIMP's, ImageMagick's own -auto-orient) shows its pictures upside down.
 TEST(TGAImageRepTest, OriginBitsPutTheRowsInTheirPlaces)
 {
+    PictureReaders::registerAll();
     const int width = 40, height = 30;
     auto scene = [](int x, int y) {
         return y < 5 ? qRgb(255, 0, 0) : x < 5 && y >= 10 ? qRgb(0, 0, 255) : qRgb(255, 255, 255);

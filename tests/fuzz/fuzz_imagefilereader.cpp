@@ -5,6 +5,7 @@
 // The first byte chooses the file's name extension and the box; the rest is the file.
 
 #include "decoding/ImageFileReader.h"
+#include "formats/PictureReaders.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -19,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static const char *const suffixes[] = {"jpg", "tif", "png", "gif", "pbm", "cr2", "dng", "crw"};
     static const QSize boxes[] = {QSize(160, 160), QSize(1, 1), QSize(512, 256), QSize()};
     static QTemporaryDir dir(QStringLiteral("/dev/shm/fuzz-imagefilereader-XXXXXX"));
+    // The readers of formats/, as the decoder program has them.
+    PictureReaders::registerAll();
     if (size < 1 || !dir.isValid())
         return 0;
     const QString suffix = QString::fromLatin1(suffixes[data[0] & 7]);

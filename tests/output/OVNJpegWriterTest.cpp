@@ -8,6 +8,7 @@
 #include "decoding/RowSink.h"
 #include "formats/OVNOrientation.h"
 #include "formats/BMPImageRep.h"
+#include "formats/PictureReaders.h"
 #include "formats/TGAImageRep.h"
 #include "tests/formats/SceneFiles.h"
 #include "tests/formats/SyntheticDng.h"
@@ -799,6 +800,7 @@ TEST(OVNJpegWriterTest, TurnedRowsAreThePictureTurned)
 // stays a small part of the picture.
 TEST(OVNJpegWriterTest, PicturesStoredBottomFirstAreWrittenABandAtATime)
 {
+    PictureReaders::registerAll();
     QTemporaryDir dir;
     const QSize size(9000, 6000);
     ASSERT_GT(qint64(size.width()) * size.height() * 4, MediaDecoder::memoryLimit(MediaDecoder::Use::Thumbnail));
