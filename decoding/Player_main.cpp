@@ -63,11 +63,12 @@ public:
         connect(&m_pipeline, &PlaybackPipeline::failed, this, [](const QString &reason) {
             send({{text("event"), text("failed")}, {text("reason"), reason}});
         });
-        connect(&m_pipeline, &PlaybackPipeline::frameChanged, this, [this](const QImage &image) {
+        connect(&m_pipeline, &PlaybackPipeline::frameChanged, this, [this](const QImage &image, qint64 ms) {
             // The frames tell the movie's upright size best.
             if (m_pipeline.isOpen() && m_pipeline.naturalSize() != m_natural)
                 state(text("state"));
             m_pending = image;
+            m_pendingMs = ms;
             sendFrame();
         });
         connect(&m_pipeline, &PlaybackPipeline::sound, this,
@@ -126,7 +127,8 @@ private:
               {text("width"), image.width()},
               {text("height"), image.height()},
               {text("format"), int(image.format())},
-              {text("bytesPerLine"), qint64(image.bytesPerLine())}},
+              {text("bytesPerLine"), qint64(image.bytesPerLine())},
+              {text("ms"), m_pendingMs}},
              reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
     }
 
@@ -207,6 +209,7 @@ private:
     PlaybackPipeline m_pipeline;
     QSocketNotifier *m_notifier = nullptr;
     QImage m_pending;
+    qint64 m_pendingMs = -1;   // its place in the movie
     QSize m_natural;           // as last told
     qint64 m_rateCommands = 0; // received: a change of its own tells the program which it followed
     bool m_taken = true;
