@@ -304,7 +304,7 @@ void MoviePlayer::open(const QString &path)
     m_frameMs = -1;
     m_rate = 0.0;
     m_playedRate = 1.0;
-    m_rateCommands = 0;
+    m_rateCommands = m_timeCommands = 0;
     m_rotation = 0;
     m_hasAudio = m_hasVideo = false;
     m_sound.reset();
@@ -486,7 +486,11 @@ void MoviePlayer::receive()
                 m_payload = nullptr;
                 if (!m_frame.isNull()) {
                     send({{text("command"), text("next")}});
-                    showFrame(std::exchange(m_frame, QImage()), m_frameMs);
+                    // One the player sent before it had the last seek is of the place left.
+                    if (m_framePlaces < m_timeCommands)
+                        m_frame = QImage();
+                    else
+                        showFrame(std::exchange(m_frame, QImage()), m_frameMs);
                 } else {
                     playSound();
                 }
@@ -533,6 +537,7 @@ void MoviePlayer::handle(const QVariantMap &event)
         if (m_frame.isNull() || m_frame.bytesPerLine() != event.value(text("bytesPerLine")).toLongLong())
             return playerFault();
         m_frameMs = event.value(text("ms"), qint64(-1)).toLongLong();
+        m_framePlaces = event.value(text("places"), m_timeCommands).toLongLong();
         m_payload = reinterpret_cast<char *>(m_frame.bits());
         m_payloadSize = m_frame.sizeInBytes();
         m_payloadFilled = 0;
@@ -731,10 +736,12 @@ void MoviePlayer::setCurrentTime(MovieTime time)
     qint64 ms = qint64(std::llround(time.seconds() * 1000.0));
     ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_durationMs));
     m_positionMs = ms;
-    // What was held belongs to the place left.
+    // What was held belongs to the place left, and so do the frames the player sent before it
+    // had this command.
     dropHeldFrames(false);
     if (m_sound)
         m_sound->clear();
+    ++m_timeCommands;
     send({{text("command"), text("time")}, {text("ms"), ms}});
 }
 

@@ -147,7 +147,8 @@ private:
     // What came from the player and is not yet a whole message; a frame's rows go into m_frame.
     QByteArray m_incoming;
     QImage m_frame;
-    qint64 m_frameMs = -1; // its place in the movie
+    qint64 m_frameMs = -1;    // its place in the movie
+    qint64 m_framePlaces = 0; // the time commands the player had had before it
     QByteArray m_samples;
     QVariantMap m_payloadEvent; // the event whose bytes are coming
     char *m_payload = nullptr;
@@ -174,6 +175,7 @@ private:
     qint64 m_positionMs = 0;   // told: the frame shown's place while frames show
     qint64 m_playerMs = 0;     // where the player said it is
     qint64 m_rateCommands = 0; // sent to this movie's player
+    qint64 m_timeCommands = 0; // sent to this movie's player
     double m_rate = 0.0;
     double m_playedRate = 1.0; // the last rate other than 0, whose sound the output holds
     float m_volume = 1.0f;

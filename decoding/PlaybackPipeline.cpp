@@ -336,6 +336,7 @@ void PlaybackPipeline::open(const QString &path)
 
 void PlaybackPipeline::takeFrame(GstElement *sink, GstSample *sample)
 {
+    const int seeks = m_frameSeeks;
     GstVideoInfo info;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
     GstCaps *caps = gst_sample_get_caps(sample);
@@ -390,7 +391,10 @@ void PlaybackPipeline::takeFrame(GstElement *sink, GstSample *sample)
     }
     QMetaObject::invokeMethod(
         this,
-        [this, image, natural, ms] {
+        [this, image, natural, ms, seeks] {
+            // Taken before a seek that began since: a frame of the place left.
+            if (seeks != m_frameSeeks)
+                return;
             m_image = image;
             m_natural = natural;
             m_frameMs = ms;
@@ -514,6 +518,7 @@ void PlaybackPipeline::seek(qint64 ms, double rate)
     m_atEnd = false;
     m_seekRate = rate;
     m_frameMs = -1;
+    ++m_frameSeeks;
     // Forwards to the end: a stop left from playing backwards is cleared.
     if (rate > 0)
         gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at, GST_SEEK_TYPE_SET,

@@ -56,6 +56,9 @@ public:
     // The movie's own size, upright.
     QSize naturalSize() const { return m_natural; }
 
+    // How many seeks have begun: a frame handed over before the last of them is of the place left.
+    int seeks() const { return m_frameSeeks; }
+
     // Runs `work` once on the thread that hands over the next frame (a thread of GStreamer's own).
     void runOnStreamingThread(std::function<void()> work);
 
@@ -101,6 +104,7 @@ private:
     std::atomic<bool> m_soundAtRate{false}; // playing forwards
     std::atomic<int> m_rotation{0};
     std::atomic<int> m_segment{0};        // counts the seeks, for the messages posted meanwhile
+    std::atomic<int> m_frameSeeks{0};     // counts the seeks as they begin, for the frames taken before
     std::atomic<bool> m_videoCame{false}; // a frame, a stretch of sound reached their sinks
     std::atomic<bool> m_audioCame{false};
     qint64 m_durationMs = 0;

@@ -749,3 +749,32 @@ TEST(MoviePlayerTest, ForwardsAfterBackwardsGoesOnFromThePictureShown)
     for (const qint64 ms : shown)
         EXPECT_LE(std::abs(ms - paused), 400) << "paused at " << paused << " ms";
 }
+
+// A seek while the movie plays shows no frame of the place it left (one the player had taken or
+// sent before it had the seek), and the clock never goes back there.
+TEST(MoviePlayerTest, ASeekWhilePlayingShowsNoFrameOfThePlaceLeft)
+{
+    REQUIRE_MOVIES();
+    if (movies().marked.isEmpty())
+        GTEST_SKIP() << "ffmpeg cannot make the marked movie here";
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().marked, &error, 60000)) << error.toStdString();
+    std::vector<std::pair<qint64, qint64>> shown; // each frame's place and the clock then
+    QObject::connect(&player, &MoviePlayer::frameChanged, [&](const QImage &image) {
+        shown.emplace_back(markedFrameMs(image), player.currentTime().timeValue * 1000 / Movie::movieTimeScale);
+    });
+    player.setRate(1);
+    for (const qint64 target : {4000, 500, 3000, 1000, 4200, 200, 2500, 600}) {
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 2; }, 30000));
+        shown.clear();
+        player.setCurrentTime({target * 6 / 10, Movie::movieTimeScale});
+        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 3; }, 30000));
+        for (const auto &[ms, clock] : shown) {
+            EXPECT_GE(ms, target - 80) << "a frame of the place left";
+            EXPECT_LE(ms, target + 800) << "a frame of the place left";
+            EXPECT_GE(clock, target - 80) << "the clock went back to the place left";
+        }
+    }
+}
