@@ -33,6 +33,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -300,10 +301,11 @@ void MoviePlayer::open(const QString &path)
     m_image = QImage();
     m_natural = QSize();
     m_durationMs = 0;
-    m_positionMs = 0;
+    m_positionMs = m_playerMs = 0;
+    m_frameMs = -1;
     m_rate = 0.0;
     m_playedRate = 1.0;
-    m_rateCommands = 0;
+    m_rateCommands = m_timeCommands = 0;
     m_rotation = 0;
     m_hasAudio = m_hasVideo = false;
     m_sound.reset();
@@ -487,7 +489,11 @@ void MoviePlayer::receive()
                 m_payload = nullptr;
                 if (!m_frame.isNull()) {
                     send({{text("command"), text("next")}});
-                    showFrame(std::exchange(m_frame, QImage()));
+                    // One the player sent before it had the last seek is of the place left.
+                    if (m_framePlaces < m_timeCommands)
+                        m_frame = QImage();
+                    else
+                        showFrame(std::exchange(m_frame, QImage()), m_frameMs);
                 } else {
                     playSound();
                 }
@@ -533,6 +539,8 @@ void MoviePlayer::handle(const QVariantMap &event)
         m_frame = QImage(width, height, format);
         if (m_frame.isNull() || m_frame.bytesPerLine() != event.value(text("bytesPerLine")).toLongLong())
             return playerFault();
+        m_frameMs = event.value(text("ms"), qint64(-1)).toLongLong();
+        m_framePlaces = event.value(text("places"), m_timeCommands).toLongLong();
         m_payload = reinterpret_cast<char *>(m_frame.bits());
         m_payloadSize = m_frame.sizeInBytes();
         m_payloadFilled = 0;
@@ -569,8 +577,14 @@ void MoviePlayer::handle(const QVariantMap &event)
             emit rateChanged(rate);
         }
     } else if (what == QLatin1String("time")) {
-        m_positionMs = event.value(text("ms")).toLongLong();
-        emit timeChanged();
+        m_playerMs = event.value(text("ms")).toLongLong();
+        // While frames show, the clock is theirs: the player is ahead of the picture by the sound
+        // the output holds, and runs on where frames cannot keep up.
+        const bool framesTell = m_hasVideo && m_frameMs >= 0 && (m_rate != 0.0 || !m_heldFrames.empty());
+        if (!framesTell && m_positionMs != m_playerMs) {
+            m_positionMs = m_playerMs;
+            emit timeChanged();
+        }
     } else if (what == QLatin1String("probe")) {
         emit probed(event);
     }
@@ -613,56 +627,73 @@ void MoviePlayer::soundFailed()
         emit soundTurnedOff();
 }
 
-void MoviePlayer::showFrame(QImage image)
+void MoviePlayer::showFrame(QImage image, qint64 ms)
 {
     // While sound plays, a frame waits until the sound held before it has played.
     const qint64 wait = m_sound && m_rate > 0.0 && m_soundStarted ? m_sound->latencyMs() : 0;
-    if (wait <= 5 && m_heldFrames.empty()) {
-        m_image = std::move(image);
-        emit frameChanged(m_image);
-        return;
-    }
-    m_heldFrames.emplace_back(m_clock.elapsed() + wait, std::move(image));
-    // A second of frames and 128 MiB at most: an output whose latency keeps growing costs frames,
-    // not memory.
-    qint64 held = 0;
-    for (const auto &frame : m_heldFrames)
-        held += frame.second.sizeInBytes();
-    while (m_heldFrames.size() > 1 && (m_heldFrames.size() > 60 || held > (qint64(128) << 20))) {
-        held -= m_heldFrames.front().second.sizeInBytes();
-        m_heldFrames.pop_front();
-    }
+    if (wait <= 5 && m_heldFrames.empty())
+        return present(std::move(image), ms);
+    // Sixty frames and 128 MiB held at most: an output whose latency keeps growing costs frames,
+    // not memory. What is left out is spread over the wait: the newest frame always held (the
+    // movie's last one shows), the one before it only as far from its own forerunner as the
+    // frames that fit leave. Dropping the oldest instead, the frames held covered less than the
+    // wait (a second's at rate 2, or large frames) and each went before it was due: none showed.
+    const qint64 now = m_clock.elapsed();
+    const qint64 room = std::clamp<qint64>((qint64(128) << 20) / std::max<qint64>(1, image.sizeInBytes()), 2, 60);
+    m_heldFrames.push_back({now + wait, ms, std::move(image)});
+    const size_t count = m_heldFrames.size();
+    if (count >= 3 && m_heldFrames[count - 2].due - m_heldFrames[count - 3].due < wait / room)
+        m_heldFrames.erase(m_heldFrames.end() - 2);
+    // A wait that grew: the front that is due next is kept, and the newest.
+    while (m_heldFrames.size() > size_t(room))
+        m_heldFrames.erase(m_heldFrames.end() - 2);
     showDueFrames();
 }
 
 void MoviePlayer::showDueFrames()
 {
     const qint64 now = m_clock.elapsed();
-    QImage due;
+    std::optional<HeldFrame> due;
     // Without sound nothing waits.
-    while (!m_heldFrames.empty() && (!m_sound || m_heldFrames.front().first <= now)) {
-        due = std::move(m_heldFrames.front().second);
+    while (!m_heldFrames.empty() && (!m_sound || m_heldFrames.front().due <= now)) {
+        due = std::move(m_heldFrames.front());
         m_heldFrames.pop_front();
     }
-    if (!due.isNull()) {
-        m_image = std::move(due);
-        emit frameChanged(m_image);
+    if (due)
+        present(std::move(due->image), due->ms);
+    if (!m_heldFrames.empty()) {
+        m_frameTimer.start(int(std::clamp<qint64>(m_heldFrames.front().due - now, 1, 1000)));
+    } else if (due && m_rate == 0.0 && m_positionMs != m_playerMs) {
+        // The last frame held at the movie's end has shown: the clock says where the player ended.
+        m_positionMs = m_playerMs;
+        emit timeChanged();
     }
-    if (!m_heldFrames.empty())
-        m_frameTimer.start(int(std::clamp<qint64>(m_heldFrames.front().first - now, 1, 1000)));
 }
 
 void MoviePlayer::dropHeldFrames(bool showLast)
 {
     if (m_heldFrames.empty())
         return;
-    QImage last = std::move(m_heldFrames.back().second);
+    HeldFrame last = std::move(m_heldFrames.back());
     m_heldFrames.clear();
     m_frameTimer.stop();
-    if (showLast) {
-        m_image = std::move(last);
-        emit frameChanged(m_image);
+    if (showLast)
+        present(std::move(last.image), last.ms);
+}
+
+void MoviePlayer::present(QImage image, qint64 ms)
+{
+    // The clock tells the place of the picture shown, already when it is told to the views.
+    bool moved = false;
+    if (ms >= 0) {
+        ms = m_durationMs > 0 ? std::clamp<qint64>(ms, 0, m_durationMs) : std::max<qint64>(ms, 0);
+        moved = ms != m_positionMs;
+        m_positionMs = ms;
     }
+    m_image = std::move(image);
+    emit frameChanged(m_image);
+    if (moved)
+        emit timeChanged();
 }
 
 void MoviePlayer::takeState(const QVariantMap &event)
@@ -708,10 +739,12 @@ void MoviePlayer::setCurrentTime(MovieTime time)
     qint64 ms = qint64(std::llround(time.seconds() * 1000.0));
     ms = std::clamp<qint64>(ms, 0, std::max<qint64>(0, m_durationMs));
     m_positionMs = ms;
-    // What was held belongs to the place left.
+    // What was held belongs to the place left, and so do the frames the player sent before it
+    // had this command.
     dropHeldFrames(false);
     if (m_sound)
         m_sound->clear();
+    ++m_timeCommands;
     send({{text("command"), text("time")}, {text("ms"), ms}});
 }
 

@@ -84,6 +84,8 @@ public:
     const QString &path() const { return m_path; }
 
     MovieTime duration() const;
+    // Where the movie is: while frames are shown, the place of the frame shown (which waits for the
+    // sound held before it), at any rate; otherwise where the player is (paused, at its end).
     MovieTime currentTime() const;
     void setCurrentTime(MovieTime time);
     double rate() const { return m_rate; }
@@ -132,10 +134,11 @@ private:
     // A stretch of sound, to the sound output.
     void playSound();
     void soundFailed();
-    // A frame shown now, or once the sound held before it has played.
-    void showFrame(QImage image);
+    // A frame shown now, or once the sound held before it has played; `ms` its place in the movie.
+    void showFrame(QImage image, qint64 ms);
     void showDueFrames();
     void dropHeldFrames(bool showLast);
+    void present(QImage image, qint64 ms);
 
     QString m_path;
     pid_t m_pid = -1;
@@ -144,6 +147,8 @@ private:
     // What came from the player and is not yet a whole message; a frame's rows go into m_frame.
     QByteArray m_incoming;
     QImage m_frame;
+    qint64 m_frameMs = -1;    // its place in the movie
+    qint64 m_framePlaces = 0; // the time commands the player had had before it
     QByteArray m_samples;
     QVariantMap m_payloadEvent; // the event whose bytes are coming
     char *m_payload = nullptr;
@@ -153,8 +158,13 @@ private:
     std::unique_ptr<MovieSoundOutput> m_sound;
     int m_soundRate = 0;
     int m_soundChannels = 0;
-    bool m_soundStarted = false;                        // the output took that rate and channels
-    std::deque<std::pair<qint64, QImage>> m_heldFrames; // due at m_clock's ms
+    bool m_soundStarted = false; // the output took that rate and channels
+    struct HeldFrame {
+        qint64 due; // at m_clock's ms
+        qint64 ms;  // its place in the movie
+        QImage image;
+    };
+    std::deque<HeldFrame> m_heldFrames;
     QElapsedTimer m_clock;
     QTimer m_frameTimer;
 
@@ -162,8 +172,10 @@ private:
     QSize m_box;
     QSize m_natural;
     qint64 m_durationMs = 0;
-    qint64 m_positionMs = 0;
+    qint64 m_positionMs = 0;   // told: the frame shown's place while frames show
+    qint64 m_playerMs = 0;     // where the player said it is
     qint64 m_rateCommands = 0; // sent to this movie's player
+    qint64 m_timeCommands = 0; // sent to this movie's player
     double m_rate = 0.0;
     double m_playedRate = 1.0; // the last rate other than 0, whose sound the output holds
     float m_volume = 1.0f;

@@ -264,6 +264,7 @@ void PlaybackPipeline::open(const QString &path)
     m_image = QImage();
     m_natural = QSize();
     m_durationMs = m_positionMs = 0;
+    m_frameMs = -1;
     m_seekRate = 1.0;
     m_rotation = 0;
     m_videoCame = m_audioCame = false;
@@ -335,6 +336,7 @@ void PlaybackPipeline::open(const QString &path)
 
 void PlaybackPipeline::takeFrame(GstElement *sink, GstSample *sample)
 {
+    const int seeks = m_frameSeeks;
     GstVideoInfo info;
     GstBuffer *buffer = gst_sample_get_buffer(sample);
     GstCaps *caps = gst_sample_get_caps(sample);
@@ -377,12 +379,26 @@ void PlaybackPipeline::takeFrame(GstElement *sink, GstSample *sample)
     }
     if (box.isValid() && (image.width() > box.width() || image.height() > box.height()))
         image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    // Its place in the movie: its time stamp within the stretch it came in, at any rate or direction.
+    qint64 ms = -1;
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) {
+        const GstSegment *segment = gst_sample_get_segment(sample);
+        const guint64 at = segment && segment->format == GST_FORMAT_TIME
+                               ? gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer))
+                               : GST_BUFFER_PTS(buffer);
+        if (GST_CLOCK_TIME_IS_VALID(at))
+            ms = qint64(at / GST_MSECOND);
+    }
     QMetaObject::invokeMethod(
         this,
-        [this, image, natural] {
+        [this, image, natural, ms, seeks] {
+            // Taken before a seek that began since: a frame of the place left.
+            if (seeks != m_frameSeeks)
+                return;
             m_image = image;
             m_natural = natural;
-            emit frameChanged(m_image);
+            m_frameMs = ms;
+            emit frameChanged(m_image, ms);
         },
         Qt::QueuedConnection);
 }
@@ -476,10 +492,16 @@ void PlaybackPipeline::handle(GstMessage *message)
 void PlaybackPipeline::refreshPosition()
 {
     gint64 position = 0;
-    if (m_playbin && gst_element_query_position(m_playbin, GST_FORMAT_TIME, &position) && position >= 0)
+    // Backwards, GStreamer's position of a movie with sound stays where the stretch began (the
+    // sound's sink gets nothing): the last frame tells it.
+    if (m_seekRate < 0 && m_frameMs >= 0)
+        m_positionMs = std::clamp<qint64>(m_frameMs, 0, std::max<qint64>(m_durationMs, 0));
+    else if (m_playbin && gst_element_query_position(m_playbin, GST_FORMAT_TIME, &position) && position >= 0)
         m_positionMs = std::clamp<qint64>(position / GST_MSECOND, 0, std::max<qint64>(m_durationMs, 0));
-    if (m_atEnd && m_rate == 0.0 && m_seekRate > 0)
-        m_positionMs = m_durationMs;
+    // At an end: the end it reached, whichever way it played (backwards, the start), where
+    // GStreamer tells where the last stretch began.
+    if (m_atEnd)
+        m_positionMs = m_seekRate > 0 ? m_durationMs : 0;
 }
 
 void PlaybackPipeline::refreshDuration()
@@ -495,6 +517,8 @@ void PlaybackPipeline::seek(qint64 ms, double rate)
     const gint64 at = ms * GST_MSECOND;
     m_atEnd = false;
     m_seekRate = rate;
+    m_frameMs = -1;
+    ++m_frameSeeks;
     // Forwards to the end: a stop left from playing backwards is cleared.
     if (rate > 0)
         gst_element_seek(m_playbin, rate, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET, at, GST_SEEK_TYPE_SET,

@@ -20,9 +20,9 @@ typedef struct _GstSample GstSample;
 // program's own process: a GStreamer playbin whose two sinks hand back what it decodes, times in
 // the movie scale of 600 units a second. A rate of 0 is stopped; any other rate plays, negative
 // ones backwards. Frames go out through frameChanged() already turned upright and fitted into the
-// frame box; sound goes out through sound() as interleaved signed 16-bit samples at the stream's
-// own rate, when wanted and only forwards (at rate 2 they come twice as fast). Nothing is shown or
-// played here.
+// frame box, each with its place in the movie; sound goes out through sound() as interleaved
+// signed 16-bit samples at the stream's own rate, when wanted and only forwards (at rate 2 they
+// come twice as fast). Nothing is shown or played here.
 class PlaybackPipeline : public QObject
 {
     Q_OBJECT
@@ -56,13 +56,17 @@ public:
     // The movie's own size, upright.
     QSize naturalSize() const { return m_natural; }
 
+    // How many seeks have begun: a frame handed over before the last of them is of the place left.
+    int seeks() const { return m_frameSeeks; }
+
     // Runs `work` once on the thread that hands over the next frame (a thread of GStreamer's own).
     void runOnStreamingThread(std::function<void()> work);
 
 signals:
     void opened();
     void failed(const QString &reason);
-    void frameChanged(const QImage &image);
+    // `ms`: the frame's place in the movie, -1 when its stream does not say.
+    void frameChanged(const QImage &image, qint64 ms);
     void rateChanged(double rate);
     void timeChanged();
     // Some files tell their length only after they opened.
@@ -100,10 +104,12 @@ private:
     std::atomic<bool> m_soundAtRate{false}; // playing forwards
     std::atomic<int> m_rotation{0};
     std::atomic<int> m_segment{0};        // counts the seeks, for the messages posted meanwhile
+    std::atomic<int> m_frameSeeks{0};     // counts the seeks as they begin, for the frames taken before
     std::atomic<bool> m_videoCame{false}; // a frame, a stretch of sound reached their sinks
     std::atomic<bool> m_audioCame{false};
     qint64 m_durationMs = 0;
     qint64 m_positionMs = 0;
+    qint64 m_frameMs = -1; // the last frame's place, since the last seek
     double m_rate = 0.0;
     double m_seekRate = 1.0; // the rate of the last segment GStreamer was given
     bool m_open = false;

@@ -63,11 +63,14 @@ public:
         connect(&m_pipeline, &PlaybackPipeline::failed, this, [](const QString &reason) {
             send({{text("event"), text("failed")}, {text("reason"), reason}});
         });
-        connect(&m_pipeline, &PlaybackPipeline::frameChanged, this, [this](const QImage &image) {
+        connect(&m_pipeline, &PlaybackPipeline::frameChanged, this, [this](const QImage &image, qint64 ms) {
             // The frames tell the movie's upright size best.
             if (m_pipeline.isOpen() && m_pipeline.naturalSize() != m_natural)
                 state(text("state"));
             m_pending = image;
+            m_pendingMs = ms;
+            m_pendingSeeks = m_pipeline.seeks();
+            m_pendingPlaces = m_timeCommands;
             sendFrame();
         });
         connect(&m_pipeline, &PlaybackPipeline::sound, this,
@@ -114,6 +117,9 @@ private:
 
     void sendFrame()
     {
+        // One that waited while the movie went elsewhere is of the place left.
+        if (!m_pending.isNull() && m_pendingSeeks != m_pipeline.seeks())
+            m_pending = QImage();
         if (!m_taken || m_pending.isNull())
             return;
         QImage image = std::move(m_pending);
@@ -126,7 +132,9 @@ private:
               {text("width"), image.width()},
               {text("height"), image.height()},
               {text("format"), int(image.format())},
-              {text("bytesPerLine"), qint64(image.bytesPerLine())}},
+              {text("bytesPerLine"), qint64(image.bytesPerLine())},
+              {text("ms"), m_pendingMs},
+              {text("places"), m_pendingPlaces}},
              reinterpret_cast<const char *>(image.constBits()), image.sizeInBytes());
     }
 
@@ -152,6 +160,7 @@ private:
             m_pipeline.setRate(command.value(text("rate")).toDouble());
             m_settingRate = false;
         } else if (what == QLatin1String("time")) {
+            ++m_timeCommands;
             m_pipeline.setCurrentTime(
                 {command.value(text("ms")).toLongLong() * Movie::movieTimeScale / 1000, Movie::movieTimeScale});
         } else if (what == QLatin1String("loop")) {
@@ -207,8 +216,12 @@ private:
     PlaybackPipeline m_pipeline;
     QSocketNotifier *m_notifier = nullptr;
     QImage m_pending;
-    QSize m_natural;           // as last told
-    qint64 m_rateCommands = 0; // received: a change of its own tells the program which it followed
+    qint64 m_pendingMs = -1;    // its place in the movie
+    int m_pendingSeeks = 0;     // the seeks begun before it came
+    qint64 m_pendingPlaces = 0; // the time commands received before it came
+    QSize m_natural;            // as last told
+    qint64 m_rateCommands = 0;  // received: a change of its own tells the program which it followed
+    qint64 m_timeCommands = 0;  // received: a frame tells the program which place it is of
     bool m_taken = true;
     bool m_settingRate = false;
 };

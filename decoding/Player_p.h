@@ -2,9 +2,11 @@
 
 // What MoviePlayer and its player program (ovn-player, Player_main.cpp) share. The two talk over a
 // socket the player finds as descriptor 3, in messages as the decoders' (MediaDecoder_p.h): a
-// 4-byte length and a QVariantMap; a frame's map says its width, height and bytes per line, and
-// its rows follow (QImage::Format_RGB32 or Format_ARGB32_Premultiplied); a sound's map says its
-// rate, channels and bytes, and its samples follow (interleaved signed 16-bit, little-endian).
+// 4-byte length and a QVariantMap; a frame's map says its width, height, bytes per line and its
+// place in the movie (ms, -1 when unknown) and how many "time" commands came before it (places:
+// one older than the program's last is of the place left), and its rows follow (QImage::Format_RGB32 or
+// Format_ARGB32_Premultiplied); a sound's map says its rate, channels and bytes, and its samples
+// follow (interleaved signed 16-bit, little-endian).
 // The movie comes already open, as descriptors 4 and 5 (see DecoderFiles.h): the player opens no
 // file of the user's by name.
 //

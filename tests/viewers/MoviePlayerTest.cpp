@@ -17,6 +17,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -47,9 +48,50 @@ QString makeMovie(const QTemporaryDir &dir, const QString &name, const QStringLi
     return out;
 }
 
+// A movie of 5 s at 25 frames a second, with sound, whose frame n is grey at 2n: what a frame
+// shows tells its place in the movie. Empty when ffmpeg is not there or fails.
+QString makeMarkedMovie(const QTemporaryDir &dir)
+{
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    if (ffmpeg.isEmpty())
+        return {};
+    const QString out = dir.filePath("marked.mp4");
+    QProcess p;
+    p.start(ffmpeg, {"-loglevel",
+                     "error",
+                     "-y",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "color=c=black:size=160x120:rate=25,format=rgb24,geq=r='2*N':g='2*N':b='2*N'",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "sine=frequency=440",
+                     "-t",
+                     "5",
+                     "-c:v",
+                     "libx264",
+                     "-pix_fmt",
+                     "yuv420p",
+                     "-c:a",
+                     "aac",
+                     out});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return {};
+    return out;
+}
+
+// The place in the movie of a frame of the marked movie, in ms (a frame either way: the grey
+// comes back within 2 of what was encoded).
+qint64 markedFrameMs(const QImage &image)
+{
+    return (qGray(image.pixel(image.width() / 2, image.height() / 2)) + 1) / 2 * 40;
+}
+
 struct Movies {
     QTemporaryDir dir;
-    QString plain, sound, stereo, rotated, loopShort;
+    QString plain, sound, stereo, rotated, loopShort, marked;
 };
 
 const Movies &movies()
@@ -63,6 +105,7 @@ const Movies &movies()
             {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", "2", "-ac", "2", "-c:a", "aac"});
         r.rotated = makeMovie(r.dir, "rotated.mp4", {"-t", "2"}, 90);
         r.loopShort = makeMovie(r.dir, "short.mp4", {"-t", "1"});
+        r.marked = makeMarkedMovie(r.dir);
         return r;
     }();
     return m;
@@ -436,15 +479,21 @@ TEST(MoviePlayerTest, FramesWaitForTheSoundTheOutputStillHolds)
     int shown = 0;
     QObject::connect(&player, &MoviePlayer::frameChanged, [&] { ++shown; });
     const qint64 at = player.currentTime().timeValue;
-    ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > at + 300; }, 30000));
+    // Half a second of sound (44.1 kHz, 16 bits) played on, the picture and its clock stayed.
+    const qint64 halfSecond = 44100;
+    qint64 sound = outputs.log->bytes;
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > sound + halfSecond; }, 30000));
     EXPECT_EQ(shown, 0) << "a frame was shown ahead of its sound";
-    // Paused, the latest frame shows at once; so it does when the sound fails.
+    EXPECT_EQ(player.currentTime().timeValue, at) << "the clock ran ahead of the picture";
+    // Paused, the latest frame shows at once, the clock at its place; so it does when the sound fails.
     player.setRate(0);
     EXPECT_EQ(shown, 1);
+    EXPECT_GT(player.currentTime().timeValue, at);
     processEventsUntil([] { return false; }, 200); // frames on their way show at once too
     const int paused = shown;
     player.setRate(1);
-    ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > at + 600; }, 30000));
+    sound = outputs.log->bytes;
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > sound + halfSecond; }, 30000));
     EXPECT_EQ(shown, paused);
     player.simulateSoundFault();
     EXPECT_TRUE(processEventsUntil([&] { return shown > 2; }, 30000)) << "frames stayed held without sound";
@@ -608,4 +657,124 @@ TEST(MoviePlayerTest, EveryRoadOutOfThePlayerIsRefusedFromEveryKindOfThread)
         EXPECT_FALSE(player.currentImage().isNull());
     }
     ::close(listener);
+}
+
+// At every rate the frames of that rate show while it plays, some left out where they cannot all
+// be held, to the movie's last frame (or, backwards, its first), and the clock tells the place of
+// the frame shown within 0.2 s: whatever the sound output holds (frames wait for it), forwards and
+// backwards, faster and slower. An output holding more than the frames held could cover froze the
+// picture at rate 2 while the clock ran on; at rate 1 the clock ran ahead of the picture by what it
+// held.
+TEST(MoviePlayerTest, EveryRateShowsItsFramesWithTheClockAtTheFrameShown)
+{
+    REQUIRE_MOVIES();
+    if (movies().marked.isEmpty())
+        GTEST_SKIP() << "ffmpeg cannot make the marked movie here";
+    struct Case {
+        double rate;
+        qint64 latencyMs; // what the sound output holds
+        qint64 fromMs;
+        int leastFrames; // different frames shown while it plays, at least (a loaded machine skips some)
+    };
+    const Case cases[] = {
+        {2, 0, 0, 30},        {2, 1500, 0, 10},  {1, 1000, 2500, 15},
+        {0.5, 300, 3500, 15}, {-2, 0, 4500, 20}, {-0.5, 0, 1000, 10},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(QStringLiteral("rate %1, output holding %2 ms").arg(c.rate).arg(c.latencyMs).toStdString());
+        RecordedSoundOutputs outputs;
+        outputs.log->latencyMs = c.latencyMs;
+        MoviePlayer player;
+        QString error;
+        ASSERT_TRUE(player.openAndWait(movies().marked, &error, 60000)) << error.toStdString();
+        player.setCurrentTime({c.fromMs * 6 / 10, Movie::movieTimeScale});
+        ASSERT_TRUE(
+            processEventsUntil([&] { return std::abs(markedFrameMs(player.currentImage()) - c.fromMs) <= 80; }, 30000));
+        const auto clockMs = [&] { return player.currentTime().timeValue * 1000 / Movie::movieTimeScale; };
+        std::vector<qint64> shown; // the places of the frames shown, in order
+        int moving = 0;            // different frames shown while it played
+        qint64 worst = 0;          // the clock's distance from the frame shown
+        QObject::connect(&player, &MoviePlayer::frameChanged, [&](const QImage &image) {
+            const qint64 ms = markedFrameMs(image);
+            if (player.rate() != 0.0 && (shown.empty() || shown.back() != ms))
+                ++moving;
+            shown.push_back(ms);
+            worst = std::max(worst, std::abs(clockMs() - ms));
+        });
+        QObject::connect(&player, &MoviePlayer::timeChanged, [&] {
+            if (!shown.empty() && player.rate() != 0.0)
+                worst = std::max(worst, std::abs(clockMs() - shown.back()));
+        });
+        player.setRate(c.rate);
+        // To the last frame (backwards, the first), held frames and all.
+        const qint64 lastMs = c.rate > 0 ? 4960 : 0;
+        ASSERT_TRUE(processEventsUntil([&] { return !shown.empty() && std::abs(shown.back() - lastMs) <= 40; }, 60000))
+            << "frames stopped at " << (shown.empty() ? -1 : shown.back()) << " ms";
+        EXPECT_LE(worst, 200) << "the clock and the picture parted";
+        EXPECT_GE(moving, c.leastFrames) << "the picture stood still while the movie played";
+        // Each frame on from the one before (within the marks' error), in the rate's direction.
+        for (size_t i = 1; i < shown.size(); ++i)
+            EXPECT_GE((shown[i] - shown[i - 1]) * (c.rate > 0 ? 1 : -1), -40) << "frame " << i << " went back";
+        // Stopped at its end, the clock there.
+        EXPECT_TRUE(processEventsUntil([&] { return player.rate() == 0.0; }, 30000));
+        EXPECT_NEAR(double(clockMs()), double(c.rate > 0 ? 5000 : 0), 200.0);
+    }
+}
+
+// Paused after going backwards, a movie with sound goes on forwards from the picture shown, and
+// its clock says so, where GStreamer's own position stays where it started backwards.
+TEST(MoviePlayerTest, ForwardsAfterBackwardsGoesOnFromThePictureShown)
+{
+    REQUIRE_MOVIES();
+    if (movies().marked.isEmpty())
+        GTEST_SKIP() << "ffmpeg cannot make the marked movie here";
+    RecordedSoundOutputs outputs;
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().marked, &error, 60000)) << error.toStdString();
+    player.setCurrentTime({4500 * 6 / 10, Movie::movieTimeScale});
+    ASSERT_TRUE(processEventsUntil([&] { return markedFrameMs(player.currentImage()) >= 4400; }, 30000));
+    std::vector<qint64> shown;
+    QObject::connect(&player, &MoviePlayer::frameChanged,
+                     [&](const QImage &image) { shown.push_back(markedFrameMs(image)); });
+    player.setRate(-2);
+    ASSERT_TRUE(processEventsUntil([&] { return !shown.empty() && shown.back() <= 3000; }, 30000));
+    player.setRate(0);
+    const qint64 paused = markedFrameMs(player.currentImage());
+    const qint64 clock = player.currentTime().timeValue * 1000 / Movie::movieTimeScale;
+    EXPECT_LE(std::abs(clock - paused), 200);
+    shown.clear();
+    player.setRate(1);
+    ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 5; }, 30000));
+    for (const qint64 ms : shown)
+        EXPECT_LE(std::abs(ms - paused), 400) << "paused at " << paused << " ms";
+}
+
+// A seek while the movie plays shows no frame of the place it left (one the player had taken or
+// sent before it had the seek), and the clock never goes back there.
+TEST(MoviePlayerTest, ASeekWhilePlayingShowsNoFrameOfThePlaceLeft)
+{
+    REQUIRE_MOVIES();
+    if (movies().marked.isEmpty())
+        GTEST_SKIP() << "ffmpeg cannot make the marked movie here";
+    MoviePlayer player;
+    QString error;
+    ASSERT_TRUE(player.openAndWait(movies().marked, &error, 60000)) << error.toStdString();
+    std::vector<std::pair<qint64, qint64>> shown; // each frame's place and the clock then
+    QObject::connect(&player, &MoviePlayer::frameChanged, [&](const QImage &image) {
+        shown.emplace_back(markedFrameMs(image), player.currentTime().timeValue * 1000 / Movie::movieTimeScale);
+    });
+    player.setRate(1);
+    for (const qint64 target : {4000, 500, 3000, 1000, 4200, 200, 2500, 600}) {
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 2; }, 30000));
+        shown.clear();
+        player.setCurrentTime({target * 6 / 10, Movie::movieTimeScale});
+        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 3; }, 30000));
+        for (const auto &[ms, clock] : shown) {
+            EXPECT_GE(ms, target - 80) << "a frame of the place left";
+            EXPECT_LE(ms, target + 800) << "a frame of the place left";
+            EXPECT_GE(clock, target - 80) << "the clock went back to the place left";
+        }
+    }
 }
