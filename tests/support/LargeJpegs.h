@@ -6,6 +6,7 @@
 // wrong way can be told.
 
 #include <QByteArray>
+#include <QImage>
 #include <QFile>
 #include <QSize>
 #include <QString>
@@ -53,6 +54,16 @@ inline QByteArray exifBlock(int orientation)
     put16(0);
     put16(0);
     return QByteArray("Exif\0\0", 6) + tiff + make + model + date;
+}
+
+// `jpeg` with the EXIF block of `orientation` after its start marker.
+inline QByteArray withExif(const QByteArray &jpeg, int orientation)
+{
+    const QByteArray exif = exifBlock(orientation);
+    QByteArray segment("\xFF\xE1", 2);
+    segment += char(((exif.size() + 2) >> 8) & 0xff);
+    segment += char((exif.size() + 2) & 0xff);
+    return jpeg.left(2) + segment + exif + jpeg.mid(2);
 }
 
 // Writes the file; false when it could not be written.
