@@ -311,8 +311,70 @@ QImage rgbToImage(const RawDecoder::Image &rgb)
     return image;
 }
 
-// A JPEG's thumbnail straight through libjpeg at its reduced DCT scale; nullopt leaves the file
-// to Qt's readers (not a JPEG, or a kind of JPEG decoded there).
+// A JPEG's rows decoded at a reduced DCT scale, averaged into the box as they come (PictureRows):
+// what the read holds is the reduced picture and libjpeg's own buffers (a band of rows, and a file
+// of several scans' coefficients), taken from the budget in one share. A picture the box does not
+// reduce is declined, to be decoded whole in its own pixels.
+class ReducedJpegRows : public RowSink
+{
+public:
+    ReducedJpegRows(QSize box, ImageFileReader::Facts *facts) : m_box(box), m_facts(facts) {}
+    void setColourProfile(const QByteArray &icc) override { m_icc = RowSink::rgbProfile(icc); }
+    bool takeReaderShare(qint64 bytes) override
+    {
+        m_readerBytes = bytes;
+        return true;
+    }
+    bool begin(QSize size, Pixels pixels) override
+    {
+        if (ImageFileReader::fittedSize(size, m_box) == size)
+            return false;
+        m_grey = pixels == Pixels::Grey8;
+        m_rows.emplace(size, m_box);
+        m_begun = true;
+        return m_rows->start(m_readerBytes, m_facts);
+    }
+    bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
+    {
+        const int width = m_rows->size().width();
+        for (int i = 0; i < count && !m_rows->isComplete(); ++i) {
+            const uchar *line = first + qsizetype(i) * bytesPerLine;
+            QRgb *row = m_rows->row();
+            if (m_grey)
+                for (int x = 0; x < width; ++x)
+                    row[x] = qRgb(line[x], line[x], line[x]);
+            else
+                std::memcpy(row, line, size_t(width) * sizeof(QRgb));
+            m_rows->next();
+        }
+        return true;
+    }
+    // Whether the picture was taken (not declined as one the box does not reduce).
+    bool begun() const { return m_begun; }
+    // The reduced picture: grey where the file is, with the colour profile of its RGB rows.
+    QImage take()
+    {
+        QImage image = m_rows ? m_rows->take() : QImage();
+        if (m_grey && !image.isNull())
+            image = image.convertToFormat(QImage::Format_Grayscale8);
+        if (!m_icc.isEmpty() && !image.isNull())
+            image.setColorSpace(QColorSpace::fromIccProfile(m_icc));
+        return image;
+    }
+
+private:
+    QSize m_box;
+    ImageFileReader::Facts *m_facts;
+    QByteArray m_icc;
+    std::optional<PictureRows> m_rows;
+    qint64 m_readerBytes = 0;
+    bool m_grey = false;
+    bool m_begun = false;
+};
+
+// A JPEG's picture straight through libjpeg, reduced in its DCT and as its rows come where the box
+// is smaller, else decoded whole; nullopt leaves the file to Qt's readers (not a JPEG, or a kind
+// of JPEG decoded there).
 std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageFileReader::Facts *facts)
 {
     QFile file;
@@ -325,6 +387,27 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
         return QImage();
     // Read a piece at a time, never held whole; a file that grows while it is read stops at the
     // cap all the same.
+    {
+        ReducedJpegRows rows(maxSize, facts);
+        QSize full;
+        const JpegDecoder::Streamed streamed =
+            JpegDecoder::stream(file, ImageFileReader::maxWholeFileBytes, rows, &full, maxSize);
+        if (streamed == JpegDecoder::Streamed::Unsupported)
+            return std::nullopt;
+        // The stored size whatever became of the picture: what the header says is kept.
+        if (facts && full.isValid())
+            facts->size = full;
+        if (rows.begun() || streamed != JpegDecoder::Streamed::Declined) {
+            QImage image = streamed == JpegDecoder::Streamed::Whole ? rows.take() : QImage();
+            // The size fitted from the stored picture's, not from the decoded one's rounded sides.
+            const QSize target = ImageFileReader::fittedSize(full, maxSize);
+            if (image.isNull() || image.size() == target)
+                return image;
+            return PictureRows::reduced(image, target);
+        }
+        if (!file.seek(0))
+            return QImage();
+    }
     const qint64 held = JpegDecoder::decodeBytes(file, maxSize);
     // Nothing is held for a picture the decoder would refuse: more than the whole budget.
     if (held > DecodeMemoryBudget::shared().capacity() && facts)
@@ -339,7 +422,6 @@ std::optional<QImage> readJpegReduced(const QString &path, QSize maxSize, ImageF
         return QImage();
     if (facts)
         facts->size = result.fullSize;
-    // The size fitted from the stored picture's, not from the decoded one's rounded sides.
     const QSize target = ImageFileReader::fittedSize(result.fullSize, maxSize);
     if (result.image.size() == target)
         return std::move(result.image);

@@ -57,8 +57,8 @@ public:
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled
-    // decoding, a TIFF's reduced image or its rows averaged as they are read, the rows of PNG
-    // files and of the registered readers' files averaged likewise, a camera's embedded preview,
+    // decoding with its rows averaged as they are decoded, a TIFF's reduced image or its rows averaged as they are
+    // read, the rows of PNG files and of the registered readers' files averaged likewise, a camera's embedded preview,
     // or a half-size RAW decode; a picture decoded whole is reduced on the reading thread. Only regular
     // files are read: a device, a pipe or a socket, also behind a link, gives null at once. Every
     // decode waits for its share of the process's decoding budget (DecodeMemoryBudget), estimated

@@ -205,6 +205,47 @@ QSize fitted(QSize size, QSize box)
 
 qint64 scaledSide(qint64 side, int eighths) { return (side * eighths + 7) / 8; }
 
+// libjpeg's rows beside a picture `width` pixels wide as it decodes a band of them (its sample rows
+// of every component, before and after upsampling), and the band of RGB32 rows handed on.
+qint64 bandBytes(qint64 width, int components)
+{
+    return DecodeMemoryBudget::product({width, 16, 4 + 2 * std::max(components, 1)});
+}
+
+// What libjpeg keeps of a file of several scans (progressive, or its components in scans of their
+// own): every coefficient block of every component, as the file subsamples it, whatever the scale
+// it is decoded at. A file of one scan keeps a block row at a time: nothing counted here.
+qint64 coefficientBytes(jpeg_decompress_struct &info)
+{
+    if (!jpeg_has_multiple_scans(&info))
+        return 0;
+    const auto roundedUp = [](qint64 value, qint64 step) {
+        return (value + step - 1) / std::max<qint64>(step, 1) * step;
+    };
+    qint64 bytes = 0;
+    for (int i = 0; i < info.num_components; ++i) {
+        const jpeg_component_info &component = info.comp_info[i];
+        bytes = DecodeMemoryBudget::sum(
+            {bytes, DecodeMemoryBudget::product({roundedUp(component.width_in_blocks, component.h_samp_factor),
+                                                 roundedUp(component.height_in_blocks, component.v_samp_factor),
+                                                 qint64(sizeof(JBLOCK))})});
+    }
+    return bytes;
+}
+
+// What a decode of the whole picture at the scale for `box` holds, from the header read into
+// `info`: the decoded picture, and libjpeg's coefficients or band.
+qint64 wholeDecodeBytes(jpeg_decompress_struct &info, QSize box)
+{
+    const QSize full(int(info.image_width), int(info.image_height));
+    if (full.isEmpty())
+        return 0;
+    const int eighths = JpegDecoder::scaleEighths(full, box);
+    const qint64 width = scaledSide(full.width(), eighths);
+    const qint64 picture = DecodeMemoryBudget::product({width, scaledSide(full.height(), eighths), 4});
+    return DecodeMemoryBudget::sum({picture, bandBytes(width, info.num_components), coefficientBytes(info)});
+}
+
 // A decoded picture, with what the decoder read past said beside it and to the thread's report.
 void noteDamage(State &state)
 {
@@ -270,14 +311,15 @@ qint64 JpegDecoder::decodeBytes(QSize full, QSize box, int components, bool mult
     if (full.isEmpty())
         return 0;
     const int eighths = scaleEighths(full, box);
-    // The picture, and a file of several scans' coefficients (two bytes a sample, every component
-    // at full resolution) or one scan's band of rows. A reduced decode is counted with every
-    // coefficient whatever the file, so that a small file that claims an enormous picture is
-    // refused before its thumbnail is decoded; at full scale the picture itself counts every pixel
-    // the file claims.
-    const bool coefficients = multipleScans || eighths < 8;
-    return scaledSide(full.width(), eighths) * scaledSide(full.height(), eighths) * 4
-           + qint64(full.width()) * (coefficients ? full.height() : 16) * 2 * std::max(components, 1);
+    const qint64 width = scaledSide(full.width(), eighths);
+    // The decoded picture, and a file of several scans' coefficients (two bytes a sample, every
+    // component at full resolution, as no file holds more) or one scan's band of rows at the
+    // decoded width: a file of one scan is decoded a band at a time at any scale.
+    const qint64 picture = DecodeMemoryBudget::product({width, scaledSide(full.height(), eighths), 4});
+    const qint64 held = multipleScans
+                            ? DecodeMemoryBudget::product({full.width(), full.height(), 2, std::max(components, 1)})
+                            : bandBytes(width, components);
+    return DecodeMemoryBudget::sum({picture, held});
 }
 
 qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
@@ -289,9 +331,7 @@ qint64 JpegDecoder::decodeBytes(const void *data, std::size_t size, QSize box)
         return 0;
     begin(*state, data, size);
     jpeg_read_header(&state->info, TRUE);
-    const jpeg_decompress_struct &info = state->info;
-    return decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components,
-                       jpeg_has_multiple_scans(&state->info));
+    return wholeDecodeBytes(state->info, box);
 }
 
 qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
@@ -306,9 +346,7 @@ qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
         if (setjmp(state->error.jump) == 0) {
             begin(*state, device, std::numeric_limits<qint64>::max());
             jpeg_read_header(&state->info, TRUE);
-            const jpeg_decompress_struct &info = state->info;
-            bytes = decodeBytes(QSize(int(info.image_width), int(info.image_height)), box, info.num_components,
-                                jpeg_has_multiple_scans(&state->info));
+            bytes = wholeDecodeBytes(state->info, box);
         }
     }
     return device.seek(start) ? bytes : 0;
@@ -367,7 +405,7 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
             state->space = QColorSpace::fromIccProfile(icc);
     }
     // Whatever the header claims, the decode holds no more than the budget allows.
-    if (JpegDecoder::decodeBytes(full, box, info.num_components, jpeg_has_multiple_scans(&info)) > decodeLimit())
+    if (wholeDecodeBytes(info, box) > decodeLimit())
         return {Status::Failed, {}, full};
 
     // RGB32's fourth byte must be opaque; the X forms leave it undefined.
@@ -429,17 +467,7 @@ JpegDecoder::Result JpegDecoder::decode(QIODevice &device, qint64 maxBytes, QSiz
     return decodeFrom([&](State &state) { begin(state, device, maxBytes); }, box);
 }
 
-qint64 JpegDecoder::streamBytes(QSize full, int components, bool progressive)
-{
-    if (full.isEmpty())
-        return 0;
-    // A band of rows of every component (libjpeg's own, and the band handed on), and a progressive
-    // file's coefficients: two bytes a sample, every component at full resolution.
-    const qint64 band = qint64(full.width()) * 16 * (4 + 2 * std::max(components, 1));
-    return band + (progressive ? qint64(full.width()) * full.height() * 2 * std::max(components, 1) : 0);
-}
-
-JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, RowSink &sink, QSize *fullSize)
+JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, RowSink &sink, QSize *fullSize, QSize box)
 {
     char head[3];
     if (device.peek(head, sizeof head) != sizeof head || !looksLikeJpeg(head, sizeof head))
@@ -501,15 +529,31 @@ JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, Ro
     const bool grey = band->grey = info.num_components == 1;
     if (!cmyk && !grey && info.num_components != 3)
         return Streamed::Unsupported;
-    const qint64 held = streamBytes(full, info.num_components, info.progressive_mode);
-    if (held > decodeLimit())
-        return Streamed::Failed;
-    if (!sink.begin(full, grey ? RowSink::Pixels::Grey8 : RowSink::Pixels::Rgb32))
-        return Streamed::Declined;
-    band->reservation = DecodeMemoryBudget::shared().reserve(held);
     info.out_color_space = cmyk   ? JCS_CMYK
                            : grey ? JCS_GRAYSCALE
                                   : (QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRA : JCS_EXT_ARGB);
+    // Reduced in the DCT where a box asks for less than the picture, with the fastest settings:
+    // the rows are reduced further by what takes them.
+    info.scale_num = unsigned(scaleEighths(full, box));
+    info.scale_denom = 8;
+    if (fitted(full, box) != full) {
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+        info.do_block_smoothing = FALSE;
+    }
+    jpeg_calc_output_dimensions(&info);
+    const QSize decoded(int(info.output_width), int(info.output_height));
+    // libjpeg's band of rows at the decoded width and a file of several scans' coefficients. A
+    // sink that takes its own share of the budget takes this with it.
+    const qint64 held = DecodeMemoryBudget::sum(
+        {bandBytes(decoded.width(), info.num_components), coefficientBytes(info), qint64(state->source.buffer.size())});
+    const bool shared = sink.takeReaderShare(held);
+    if (!shared && held > decodeLimit())
+        return Streamed::Failed;
+    if (!sink.begin(decoded, grey ? RowSink::Pixels::Grey8 : RowSink::Pixels::Rgb32))
+        return Streamed::Declined;
+    if (!shared)
+        band->reservation = DecodeMemoryBudget::shared().reserve(held);
     jpeg_start_decompress(&info);
     const int width = band->width = int(info.output_width);
     const int height = band->height = int(info.output_height);

@@ -59,22 +59,22 @@ public:
         Failed,      // not a JPEG, broken before its first row, stopped, or the sink failed
         Unsupported, // a kind left to Qt's reader
     };
-    // The picture at its own size handed to `sink` a band of rows at a time as libjpeg decodes
-    // them (RGB32 or grey), read from `device` a piece at a time, no more than `maxBytes` of it:
-    // only libjpeg's buffers are held (a progressive file's coefficients, the size of its data
-    // uncompressed, within the budget), never the picture. `fullSize` gets the stored size.
-    static Streamed stream(QIODevice &device, qint64 maxBytes, RowSink &sink, QSize *fullSize = nullptr);
-    // What stream() holds at most for a picture of `full` pixels.
-    static qint64 streamBytes(QSize full, int components, bool progressive);
+    // The picture handed to `sink` a band of rows at a time as libjpeg decodes them (RGB32 or
+    // grey), read from `device` a piece at a time, no more than `maxBytes` of it: at its own size,
+    // or with a valid `box` smaller than the picture at the smallest DCT scale that still covers
+    // it (the sink reduces the rest of the way). Only libjpeg's buffers are held (a band of rows
+    // at the decoded width, and a file of several scans' coefficients as the file subsamples
+    // them), within the budget, never the picture. `fullSize` gets the stored size.
+    static Streamed stream(QIODevice &device, qint64 maxBytes, RowSink &sink, QSize *fullSize = nullptr,
+                           QSize box = QSize());
 
     // The DCT scale (in eighths, 1..8) for a picture of `full` pixels wanted in `box`.
     static int scaleEighths(QSize full, QSize box);
 
     // What decode() will hold for these at most: the decoded picture and libjpeg's own buffers
-    // (CMYK has four components), with every coefficient of a file of several scans (progressive,
-    // or its components in scans of their own) or of any decode at a reduced scale; a file of one
-    // scan decoded at full scale holds a band of rows beside the picture. The defaults answer for
-    // any JPEG of that size.
+    // (CMYK has four components): every coefficient of a file of several scans (progressive, or
+    // its components in scans of their own), else a band of rows at the decoded width, at any
+    // scale. The defaults answer for any JPEG of that size.
     static qint64 decodeBytes(QSize full, QSize box, int components = 4, bool multipleScans = true);
     // The same for the picture these bytes hold, from their header; 0 when it cannot be read.
     static qint64 decodeBytes(const void *data, std::size_t size, QSize box);

@@ -735,18 +735,6 @@ bool neededMoreMemory(bool exchanged, Refusal refusal, const QVariantMap &reply,
                      : refusal == Refusal::TooLarge;
 }
 
-// Whether a file of `fileBytes` may hold a picture of `pixels` (0: not known) that needs the larger
-// decoder. A file whose picture would be many times its size (megabytes of zeros that claim a
-// gigapixel) is no photograph: it keeps its refusal rather than hold the larger decoder. No
-// ordinary file holds more than 16 pixels a byte (a photograph's JPEG holds 2 to 10), and where the
-// decoder ended before it could say the picture's size, none that needs more than a thumbnail
-// decoder's limit is under 4 MiB (a 24-megapixel camera RAW file holds 20 and more).
-bool mayHoldLargePicture(qint64 fileBytes, qint64 pixels)
-{
-    constexpr qint64 pixelsPerByte = 16;
-    return pixels > 0 ? fileBytes >= std::max<qint64>(pixels / pixelsPerByte, mib) : fileBytes >= 4 * mib;
-}
-
 // The larger decoder: one file at a time. Those waiting are served in turn and may cancel.
 class LargeDecoderTurn
 {
@@ -953,13 +941,11 @@ bool MediaDecoder::exchange(const QVariantMap &request, QVariantMap &reply, QIma
     m_refusal = Refusal::None;
     QImage picture;
     const bool exchanged = exchangeOnce(request, reply, &picture);
-    const qint64 pixels =
-        qint64(reply.value(QStringLiteral("fullWidth")).toInt()) * reply.value(QStringLiteral("fullHeight")).toInt();
-    // A movie that opened has frames of a size its reader accepts; how small its file is says
-    // nothing of them (a movie's frames share their data).
-    const bool frame = request.value(QStringLiteral("operation")).toString() == QLatin1String("movieFrame");
-    if (m_holdsLargeTurn || !neededMoreMemory(exchanged, m_refusal, reply, picture)
-        || (!frame && !mayHoldLargePicture(fileBytes(request), pixels))) {
+    // How large its file is says nothing of what a picture needs (a black frame of 60 megapixels
+    // fits in half a megabyte): the larger decoder judges the picture as the thumbnail decoder
+    // did, by what its read holds, and refuses at once what would not fit within its own limit,
+    // which the kernel holds every read to.
+    if (m_holdsLargeTurn || !neededMoreMemory(exchanged, m_refusal, reply, picture)) {
         if (image)
             *image = std::move(picture);
         return exchanged;
@@ -1007,15 +993,6 @@ void MediaDecoder::giveLargeTurnBack()
     m_process.reset();
     m_holdsLargeTurn = false;
     largeDecoderTurn().give();
-}
-
-qint64 MediaDecoder::fileBytes(const QVariantMap &request) const
-{
-    const QString operation = request.value(QStringLiteral("operation")).toString();
-    if (operation == QLatin1String("readData"))
-        return request.value(QStringLiteral("data")).toByteArray().size();
-    const QString path = request.value(QStringLiteral("path")).toString();
-    return path.isEmpty() ? 0 : QFileInfo(path).size();
 }
 
 QVariantMap MediaDecoder::movieRequest(const QString &path)

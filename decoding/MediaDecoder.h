@@ -138,7 +138,6 @@ private:
     bool receiveReply(QSize box, QVariantMap &reply, QImage *image, std::chrono::steady_clock::time_point hardDeadline,
                       const std::atomic<bool> *cancel, bool writesJpeg = false);
     static QVariantMap movieRequest(const QString &path);
-    qint64 fileBytes(const QVariantMap &request) const;
     void fail(ImageFileReader::Facts::Refusal refusal);
     void giveLargeTurnBack();
 

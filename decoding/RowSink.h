@@ -34,6 +34,11 @@ public:
     // The picture's density, in dots per metre as QImage keeps it, when the file says; before
     // begin().
     virtual void setDotsPerMeter(QSize) {}
+    // What the reader holds beside the sink while it reads (its buffers), told before begin(). A
+    // sink that takes a share of the decoding budget itself answers true and takes this with its
+    // own, in one reservation (a thread that holds a share never waits for another); the reader
+    // then takes none, and the sink's begin() refuses what is more than the whole budget.
+    virtual bool takeReaderShare(qint64) { return false; }
     // The picture's size and its rows' pixels, once, before any row. False ends the read before
     // it decodes anything (the caller then reads the picture otherwise).
     virtual bool begin(QSize size, Pixels pixels) = 0;

@@ -188,6 +188,7 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     m_lastProblem.clear();
     m_loaderProblem.clear();
     m_lastProblemKeptPicture = false;
+    m_headerKept = false;
     // One hostile file costs its own time limit at most, and Cancel reaches its decoding.
     const DecodeInterrupt::Scope interrupt(m_cancelled.get(), decodeTimeLimit());
     // What the decoders read past on the way.
@@ -267,16 +268,30 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
                             : !report.damage().isEmpty()      ? unreadableProblem(report.damage())
                             : !report.unsupported().isEmpty() ? DecodeReport::unsupportedText(report.unsupported())
                                                               : QStringLiteral("the picture cannot be read");
-            record.remove(key("exif"));
+            if (!m_headerKept)
+                record.remove(key("exif"));
         }
         // "ImportGenericNoThumbnailAction" 0: the desktop's icon for the type where it has one.
         if (m_prefs.noThumbnailAction == 0)
             thumbnail = OVNImportParserGenericDocument::desktopIcon(path);
         if (thumbnail.isNull())
             thumbnail = OVNImportParserGenericDocument::typeIcon(info.suffix());
-        record.insert(key("imagewidth"), key("0"));
-        record.insert(key("imageheight"), key("0"));
-        record.insert(key("Orientation"), 0);
+        if (m_headerKept && !documentIcon) {
+            // A picture refused for its size: its size and turn as its header and metadata say
+            // (the icon itself is not turned).
+            const QVariantMap exif = record.value(key("exif")).toMap();
+            if (!record.contains(key("imagewidth")) || !record.contains(key("imageheight"))) {
+                record.insert(key("imagewidth"), key("0"));
+                record.insert(key("imageheight"), key("0"));
+            }
+            record.insert(key("Orientation"), processor.turn != ProcessorCode::Turn::None
+                                                  ? exif.value(key("Orientation")).toString().toInt()
+                                                  : 0);
+        } else {
+            record.insert(key("imagewidth"), key("0"));
+            record.insert(key("imageheight"), key("0"));
+            record.insert(key("Orientation"), 0);
+        }
     } else {
         thumbnail = scaleImage(picture, box, m_prefs.thumbnailQuality);
         picture = QImage();

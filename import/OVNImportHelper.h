@@ -133,5 +133,7 @@ private:
     QString m_lastProblem;
     QString m_loaderProblem; // a loader's: the picture it gave is less than the file's
     bool m_lastProblemKeptPicture = false;
+    // A loader's: the picture was refused, but its size and metadata are in the record.
+    bool m_headerKept = false;
     std::shared_ptr<const std::atomic<bool>> m_cancelled;
 };

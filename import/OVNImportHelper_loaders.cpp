@@ -87,26 +87,33 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
     MediaDecoder decoder;
     ImageFileReader::Facts facts;
     QImage image = decoder.read(path, decodeBox(box), &facts);
+    // A picture refused for its size still has what its header and metadata say: its size, date,
+    // camera and turn are catalogued with the type's icon.
+    const bool refusedForSize = image.isNull() && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge;
     if (image.isNull()) {
         // A picture too large for decoding, or stopped at its time limit, is listed with why.
         m_loaderProblem = ImageFileReader::refusalText(facts.refusal);
-        return {};
+        if (!refusedForSize)
+            return {};
     }
     if (facts.previewOnly)
         m_loaderProblem = previewOnlyProblem();
     QSize fullSize = facts.size;
-    if (!fullSize.isValid() || fullSize.isEmpty()) {
+    if (!refusedForSize && (!fullSize.isValid() || fullSize.isEmpty())) {
         // A reader that cannot tell the size without decoding the whole picture.
         image = decoder.read(path);
         fullSize = image.size();
     }
-    record.insert(key("imagewidth"), sizeText(fullSize.width()));
-    record.insert(key("imageheight"), sizeText(fullSize.height()));
+    if (fullSize.isValid() && !fullSize.isEmpty()) {
+        record.insert(key("imagewidth"), sizeText(fullSize.width()));
+        record.insert(key("imageheight"), sizeText(fullSize.height()));
+    }
     QVariantMap exif;
     if (m_prefs.parseEXIF && m_mapping->getParseEXIFForFile(path)) {
         const std::optional<MetadataDictionary> read = readMetadataInTime(path);
         if (!read) {
-            m_loaderProblem = metadataTimeProblem();
+            if (!refusedForSize)
+                m_loaderProblem = metadataTimeProblem();
             return {};
         }
         exif = *read;
@@ -122,6 +129,7 @@ QImage OVNImportHelper::loadImageForNSImageMediaFile(const QString &path, QVaria
     if (!exif.isEmpty())
         record.insert(key("exif"), exif);
     record.insert(key("filetype"), key("NSImage"));
+    m_headerKept = refusedForSize;
     return image;
 }
 

@@ -5,14 +5,17 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/JpegEncoder.h"
 #include "decoding/MediaDecoder.h"
 #include "decoding/MediaDecoder_p.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileMedia.h"
+#include "tests/support/LargeJpegs.h"
 
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -90,6 +93,115 @@ TEST(DecoderBudgetTest, LargeOrdinaryFilesGetTheirThumbnails)
         EXPECT_TRUE(damage[i].isEmpty()) << qPrintable(damage[i]);
     }
 }
+
+namespace {
+
+struct OrdinaryJpeg {
+    const char *name;
+    QSize size;
+    bool progressive;
+    // Whether its reduced roads hold no more than a thumbnail decoder may: a file of one scan is
+    // read a band of rows at a time, reduced in the DCT; a progressive one holds its coefficients.
+    bool withinThumbnailDecoder;
+    // Whether the viewer's whole picture, reduced to 8192 pixels, fits the larger decoder: a
+    // progressive file of 150 megapixels holds 430 MiB of coefficients beside that picture and its
+    // reduction from 9375 pixels (400 MiB), and is refused by its size; the viewer's picture fitted
+    // to the screen is read.
+    bool wholeViewerPicture = true;
+};
+
+// Medium-format cameras and stitched panoramas; a flat frame of a few hundred kilobytes.
+const OrdinaryJpeg ordinaryJpegs[] = {
+    {"24mp-flat", {6000, 4000}, false, true},
+    {"120mp", {13400, 8960}, false, true},
+    {"150mp", {15000, 10000}, false, true},
+    {"180mp", {16400, 11000}, false, true},
+    {"150mp-progressive", {15000, 10000}, true, false, false},
+};
+
+// The largest peak of the decoding children that ended since `before`, as the kernel counted them.
+qint64 childPeakSince(const MediaDecoder::Children &before)
+{
+    MediaDecoder::endIdleDecoders();
+    return MediaDecoder::endedChildren().peakBytes - before.peakBytes;
+}
+
+class OrdinaryJpegRoads : public testing::TestWithParam<OrdinaryJpeg>
+{};
+
+} // namespace
+
+// Every road that reduces a picture gets it, upright and fitted, from ordinary JPEGs up to 180
+// megapixels: the import's thumbnail, the light table's and viewer's pictures, a 1600-pixel output
+// and the viewer's reduced whole picture, each in a decoder held by the kernel to its limit, the
+// larger one 640 MiB (a whole tree within 1 GiB). A file of one scan needs no more than a
+// thumbnail decoder on any of them; how small its file is (a flat frame) makes no difference.
+TEST_P(OrdinaryJpegRoads, EveryReducingRoadGetsThePicture)
+{
+    const OrdinaryJpeg &file = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QLatin1String(file.name) + QStringLiteral(".jpg"));
+    largejpegs::Options options;
+    options.progressive = file.progressive;
+    ASSERT_TRUE(largejpegs::write(path, file.size, options));
+    if (QLatin1String(file.name).endsWith(QLatin1String("flat"))) {
+        EXPECT_LT(QFileInfo(path).size(), 1 << 20);
+    }
+    const DecodeInterrupt::Scope limit(nullptr, 120s);
+    struct Road {
+        const char *name;
+        Use use;
+        QSize box;
+        bool writesJpeg;
+    };
+    const Road roads[] = {
+        {"thumbnail", Use::Thumbnail, {256, 256}, false},
+        {"light table and viewer, fitted", Use::Thumbnail, {2560, 1600}, false},
+        {"1600 px output", Use::FullSize, {1600, 1600}, true},
+        {"viewer, whole picture reduced", Use::FullSize, {8192, 8192}, false},
+    };
+    for (const Road &road : roads) {
+        SCOPED_TRACE(road.name);
+        const MediaDecoder::Children before = MediaDecoder::endedChildren();
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        QImage picture;
+        if (road.writesJpeg) {
+            const std::optional<QByteArray> jpeg = MediaDecoder(road.use).writeJpeg(path, road.box, 1, 90, &facts);
+            ASSERT_TRUE(jpeg.has_value()) << qPrintable(ImageFileReader::refusalText(facts.refusal));
+            picture = QImage::fromData(*jpeg, "JPEG");
+        } else {
+            picture = MediaDecoder(road.use).read(path, road.box, &facts);
+        }
+        EXPECT_EQ(facts.size, file.size);
+        if (!file.wholeViewerPicture && road.box.width() == 8192) {
+            EXPECT_EQ(facts.refusal, Refusal::TooLarge);
+            EXPECT_TRUE(picture.isNull());
+            continue;
+        }
+        EXPECT_EQ(facts.refusal, Refusal::None) << qPrintable(ImageFileReader::refusalText(facts.refusal));
+        // The outputs' writer truncates the fitted sides.
+        EXPECT_EQ(picture.size(), road.writesJpeg ? JpegEncoder::writtenSize(file.size, road.box)
+                                                  : ImageFileReader::fittedSize(file.size, road.box));
+        EXPECT_TRUE(largejpegs::upright(picture));
+        EXPECT_TRUE(report.damage().isEmpty()) << qPrintable(report.damage());
+        const qint64 peak = childPeakSince(before);
+        EXPECT_GT(peak, 0);
+        EXPECT_LT(peak, qint64(1) << 30);
+        // The viewer's whole picture reduced to 8192 pixels is itself most of a thumbnail
+        // decoder's limit.
+        if (file.withinThumbnailDecoder && road.box.width() <= 2560) {
+            EXPECT_LT(peak, MediaDecoder::memoryLimit(Use::Thumbnail));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, OrdinaryJpegRoads, testing::ValuesIn(ordinaryJpegs),
+                         [](const testing::TestParamInfo<OrdinaryJpeg> &info) {
+                             QByteArray name(info.param.name);
+                             name.replace('-', '_');
+                             return std::string(name.constData());
+                         });
 
 // The larger decoder is one file's at a time: the others wait for it without their wait counting
 // against their own time, and Cancel ends a wait at once.

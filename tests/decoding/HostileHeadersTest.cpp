@@ -4,8 +4,10 @@
 
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/JpegDecoder.h"
+#include "decoding/MediaDecoder.h"
 #include "decoding/Movie.h"
 #include "decoding/PngReader.h"
 #include "tests/support/HostileFiles.h"
@@ -51,9 +53,9 @@ TEST(HostileHeaders, JpegDecodesStayWithinTheBudget)
         // A small CMYK picture comes out in its colour.
         {"cmyk small", {8, 8}, Ink::Cmyk, false, {}, true},
         {"cmyk 4000 x 3000, thumbnail", {4000, 3000}, Ink::Cmyk, false, {256, 256}, true},
-        // What libjpeg may hold for a picture of that size is far beyond any budget: refused
-        // before decoding, in one scan or several.
-        {"cmyk huge, one scan", {65500, 65500}, Ink::Cmyk, false, {256, 256}, false},
+        // What libjpeg holds of a progressive picture of that size, every coefficient, is far
+        // beyond any budget: refused before decoding. (One scan holds a band at a time: its
+        // reduced reads are held to what they produce, below.)
         {"cmyk huge, progressive", {65500, 65500}, Ink::Cmyk, true, {256, 256}, false},
         {"rgb huge, progressive", {65500, 65500}, Ink::Rgb, true, {256, 256}, false},
         // The whole picture asked for: 17 GB, refused.
@@ -76,6 +78,31 @@ TEST(HostileHeaders, JpegDecodesStayWithinTheBudget)
         EXPECT_GT(qRed(corner), 200);
         EXPECT_LT(qGreen(corner), 60);
         EXPECT_LT(qBlue(corner), 60);
+    }
+}
+
+// A JPEG of one scan that claims the largest sides over a few hundred bytes is read reduced like any
+// other: its scaled rows averaged as they come, so that the decoder holds its thumbnail and a band
+// of rows (a thumbnail decoder's limit, which the kernel holds it to), never what the claim would
+// take whole; what the file does not hold is grey, as in a damaged file.
+TEST(HostileHeaders, AJpegClaimingTheLargestSidesIsReducedWithinWhatItProduces)
+{
+    QTemporaryDir dir;
+    for (const Ink ink : {Ink::Rgb, Ink::Cmyk}) {
+        const QString path =
+            written(dir, ink == Ink::Rgb ? "rgb.jpg" : "cmyk.jpg", jpegClaiming({65500, 65500}, ink, false));
+        const MediaDecoder::Children before = MediaDecoder::endedChildren();
+        const DecodeReport::Scope report;
+        ImageFileReader::Facts facts;
+        const QImage picture = MediaDecoder(MediaDecoder::Use::Thumbnail).read(path, QSize(256, 256), &facts);
+        MediaDecoder::endIdleDecoders();
+        const qint64 peak = MediaDecoder::endedChildren().peakBytes - before.peakBytes;
+        EXPECT_EQ(facts.size, QSize(65500, 65500));
+        EXPECT_EQ(picture.size(), QSize(256, 256));
+        // (Its data is of a picture a few pixels wide: corrupt, or ending early, as the picture goes.)
+        EXPECT_FALSE(report.damage().isEmpty());
+        EXPECT_GT(peak, 0);
+        EXPECT_LT(peak, MediaDecoder::memoryLimit(MediaDecoder::Use::Thumbnail));
     }
 }
 

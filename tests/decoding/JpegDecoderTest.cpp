@@ -1,3 +1,4 @@
+#include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/JpegDecoder.h"
 #include "tests/support/TestEnvironment.h"
@@ -159,7 +160,6 @@ TEST(JpegDecoderTest, BrokenFilesGiveNoPicture)
         {"cut after the header", good.left(good.indexOf(QByteArray("\xFF\xDA", 2)))},
         {"garbage after the start", QByteArray("\xFF\xD8\xFF", 3) + QByteArray(4000, '\x5A')},
         {"a PNG", QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(100, '\0')},
-        {"huge declared size", huge},
         {"thousands of scans", manyScans},
     };
     for (const Case &c : cases) {
@@ -167,6 +167,20 @@ TEST(JpegDecoderTest, BrokenFilesGiveNoPicture)
             const JpegDecoder::Result result = JpegDecoder::decode(c.data.constData(), size_t(c.data.size()), box);
             EXPECT_EQ(result.status, JpegDecoder::Status::Failed) << c.name;
             EXPECT_TRUE(result.image.isNull()) << c.name;
+        }
+    }
+
+    // A header that claims 65,500 x 65,500 pixels over no data: the whole picture is more than any
+    // budget; reduced, it holds its decoded rows like any other, and is a file cut short.
+    EXPECT_EQ(JpegDecoder::decode(huge.constData(), size_t(huge.size())).status, JpegDecoder::Status::Failed);
+    {
+        const JpegDecoder::Result reduced = JpegDecoder::decode(huge.constData(), size_t(huge.size()), QSize(64, 64));
+        if (JpegDecoder::decodeBytes(huge.constData(), size_t(huge.size()), QSize(64, 64))
+            <= DecodeMemoryBudget::shared().capacity()) {
+            EXPECT_EQ(reduced.status, JpegDecoder::Status::Decoded);
+            EXPECT_EQ(reduced.damage, QStringLiteral("the data ends early"));
+        } else {
+            EXPECT_EQ(reduced.status, JpegDecoder::Status::Failed);
         }
     }
 
@@ -304,27 +318,29 @@ TEST(JpegDecoderTest, ADeviceReadInPiecesGivesWhatItsBytesGive)
     }
 }
 
-// What a decode is counted to hold: a file of one scan decoded whole holds the picture and a band
-// of rows, so that a picture held whole needs no more than its pixels (a 100-megapixel camera JPEG
-// fits the larger decoder); a progressive file every coefficient beside, and any reduced decode is
-// counted with them (a small file's claim of an enormous picture is refused before it is read).
+// What a decode is counted to hold: the decoded picture, with a file of one scan's band of rows
+// at the decoded width at any scale (a reduced decode of a picture of one scan holds no more than
+// its result and a band), and a progressive file's every coefficient as the file subsamples them
+// (4:2:0 here), at any scale.
 TEST(JpegDecoderTest, ADecodeIsCountedByWhatItsFileHolds)
 {
     const QSize size(400, 304);
     QImage picture(size, QImage::Format_RGB32);
     picture.fill(Qt::darkCyan);
     const qint64 pixels = qint64(size.width()) * size.height();
-    const qint64 coefficients = pixels * 2 * 3;
+    // Luma's 50 x 38 blocks and each chroma's 25 x 19, 64 coefficients of two bytes each.
+    const qint64 coefficients = (50 * 38 + 2 * 25 * 19) * 128;
+    const auto band = [](qint64 width) { return width * 16 * (4 + 2 * 3); };
     const struct {
         const char *name;
         bool progressive;
         QSize box;
         qint64 expected;
     } cases[] = {
-        {"one scan, whole", false, {}, pixels * 4 + qint64(size.width()) * 16 * 2 * 3},
-        {"progressive, whole", true, {}, pixels * 4 + coefficients},
-        {"one scan, reduced", false, {100, 100}, qint64(100) * 76 * 4 + coefficients},
-        {"progressive, reduced", true, {100, 100}, qint64(100) * 76 * 4 + coefficients},
+        {"one scan, whole", false, {}, pixels * 4 + band(400)},
+        {"progressive, whole", true, {}, pixels * 4 + band(400) + coefficients},
+        {"one scan, reduced", false, {100, 100}, qint64(100) * 76 * 4 + band(100)},
+        {"progressive, reduced", true, {100, 100}, qint64(100) * 76 * 4 + band(100) + coefficients},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -7,6 +7,7 @@
 
 #include "../formats/SyntheticDng.h"
 #include "../support/HostileFiles.h"
+#include "../support/LargeJpegs.h"
 #include "../support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -320,6 +321,59 @@ TEST(ImportHelper, OrientationExamplesComeOutUpright)
             EXPECT_LT(meanDifference(thumb, upright), 12.0) << shape << code;
             EXPECT_GT(meanDifference(thumb.mirrored(true, true), upright), 20.0) << shape << code;
         }
+    }
+}
+
+// What a JPEG's header and metadata say is catalogued whatever its decoding gives: a 120-megapixel
+// camera file turned by its orientation gets its upright thumbnail; a picture refused for its size
+// (a progressive one whose coefficients alone exceed every decoder) keeps its size, camera, date
+// and turn beside the type's icon and the reason.
+TEST(ImportHelper, LargeJpegsKeepWhatTheirHeaderSays)
+{
+    QTemporaryDir dir;
+    const QString camera = dir.filePath(QStringLiteral("camera-120mp.jpg"));
+    largejpegs::Options options;
+    options.orientation = 6;
+    ASSERT_TRUE(largejpegs::write(camera, QSize(13400, 8960), options));
+    // (Padded past its end to the least a metadata reader reads.)
+    const QString refused =
+        writeFile(dir, "refused.jpg",
+                  largejpegs::withExif(hostilefiles::jpegClaiming({65500, 65500}, hostilefiles::Ink::Rgb, true), 6)
+                      + QByteArray(1024, '\0'));
+    const struct {
+        QString path;
+        QString width, height;
+        QString problem;
+        bool picture;
+    } cases[] = {
+        {camera, QStringLiteral("13400"), QStringLiteral("8960"), {}, true},
+        {refused, QStringLiteral("65500"), QStringLiteral("65500"),
+         QStringLiteral("the picture needs more memory than decoding may use"), false},
+    };
+    OVNImportHelper helper;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        QVariantMap record;
+        const QImage thumb = decoded(helper.thumbnailForMediaFile(c.path, record));
+        EXPECT_EQ(helper.lastProblem(), c.problem);
+        EXPECT_EQ(record.value(QStringLiteral("imagewidth")).toString(), c.width);
+        EXPECT_EQ(record.value(QStringLiteral("imageheight")).toString(), c.height);
+        EXPECT_EQ(record.value(QStringLiteral("Orientation")).toInt(), 6);
+        const QVariantMap exif = record.value(QStringLiteral("exif")).toMap();
+        EXPECT_EQ(exif.value(QStringLiteral("CameraMake")).toString(), QStringLiteral("Tessera"));
+        EXPECT_EQ(exif.value(QStringLiteral("CameraModel")).toString(), QStringLiteral("MF-150"));
+        EXPECT_TRUE(exif.value(QStringLiteral("DateTime")).toString().startsWith(QLatin1String("2026")))
+            << qPrintable(exif.value(QStringLiteral("DateTime")).toString());
+        ASSERT_FALSE(thumb.isNull());
+        if (!c.picture)
+            continue;
+        // Stored with its red quarter at the top left, shown turned a quarter clockwise: at the
+        // top right of a portrait thumbnail.
+        EXPECT_EQ(thumb.size(), QSize(171, 256));
+        const QRgb topRight = thumb.pixel(thumb.width() * 7 / 8, thumb.height() / 8);
+        const QRgb bottomLeft = thumb.pixel(thumb.width() / 8, thumb.height() * 7 / 8);
+        EXPECT_GT(qRed(topRight), 200);
+        EXPECT_LT(qRed(bottomLeft), 80);
     }
 }
 

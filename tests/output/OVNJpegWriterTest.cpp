@@ -12,6 +12,7 @@
 #include "formats/TGAImageRep.h"
 #include "tests/formats/SceneFiles.h"
 #include "tests/formats/SyntheticDng.h"
+#include "tests/support/LargeJpegs.h"
 #include "tests/support/SyntheticPictures.h"
 #include "tests/support/TestEnvironment.h"
 
@@ -19,6 +20,7 @@
 #include <QColor>
 #include <QColorSpace>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -1050,6 +1052,70 @@ TEST(OVNJpegWriterTest, PicturesHeldWholeAreRefusedByTheirSizeBeforeTheyAreRead)
         EXPECT_FALSE(OVNJpegWriter::scaleAndSaveAsJPEG(path, 20000, 20000, 0.9f, dir.filePath(QStringLiteral("o.jpg")),
                                                        OVNJpegWriter::Caption::Off, {}, {}, 1, &why));
         EXPECT_EQ(why, QStringLiteral("the picture needs more memory than decoding may use"));
+    }
+}
+
+// Large camera JPEGs go out turned as their orientation says, or not at all: a 120-megapixel one
+// turned a quarter at its own size is read whole in the larger decoder and written turned; one
+// whose whole picture is more than that decoder may hold (180 megapixels) fails with the reason,
+// never written unturned. A flat frame of a few hundred kilobytes goes out at 1600 pixels like any.
+TEST(OVNJpegWriterTest, LargeJpegsAreWrittenTurnedOrNotAtAll)
+{
+    QTemporaryDir dir;
+    const auto make = [&](const char *name, QSize size, int orientation) {
+        const QString path = dir.filePath(QLatin1String(name));
+        largejpegs::Options options;
+        options.orientation = orientation;
+        EXPECT_TRUE(largejpegs::write(path, size, options));
+        return path;
+    };
+    const QString flat = make("flat-24mp.jpg", QSize(6000, 4000), 0);
+    EXPECT_LT(QFileInfo(flat).size(), 1 << 20);
+    const struct {
+        const char *name;
+        QString source;
+        int box;
+        int orientation;
+        QSize written; // invalid: not written
+        QString why;
+    } cases[] = {
+        {"flat 24 MP at 1600 px", flat, 1600, 1, QSize(1600, 1066), {}},
+        {"120 MP turned at its own size",
+         make("turned-120mp.jpg", QSize(13400, 8960), 6),
+         20000,
+         6,
+         QSize(8960, 13400),
+         {}},
+        {"180 MP turned at its own size", make("turned-180mp.jpg", QSize(16400, 11000), 6), 20000, 6, QSize(),
+         QStringLiteral("the picture needs more memory than decoding may use")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString out = dir.filePath(QStringLiteral("out.jpg"));
+        QFile::remove(out);
+        QString why;
+        const bool written = OVNJpegWriter::scaleAndSaveAsJPEG(
+            c.source, c.box, c.box, 0.9f, out, OVNJpegWriter::Caption::Off, {}, {}, c.orientation, &why);
+        EXPECT_EQ(written, c.written.isValid()) << qPrintable(why);
+        EXPECT_EQ(why, c.why);
+        if (!c.written.isValid()) {
+            EXPECT_FALSE(QFile::exists(out));
+            continue;
+        }
+        // Read reduced: the red quarter stored at the top left shows at the top right once turned
+        // a quarter clockwise.
+        QImageReader reader(out);
+        ASSERT_EQ(reader.size(), c.written);
+        reader.setScaledSize(c.written / 8);
+        const QImage image = reader.read();
+        ASSERT_FALSE(image.isNull());
+        const QPoint red = c.orientation == 6 ? QPoint(image.width() * 7 / 8, image.height() / 8)
+                                              : QPoint(image.width() / 8, image.height() / 8);
+        const QPoint blue = c.orientation == 6 ? QPoint(image.width() / 8, image.height() * 7 / 8)
+                                               : QPoint(image.width() * 7 / 8, image.height() * 7 / 8);
+        EXPECT_GT(qRed(image.pixel(red)), 200);
+        EXPECT_GT(qBlue(image.pixel(blue)), 160);
+        EXPECT_LT(qRed(image.pixel(blue)), 80);
     }
 }
 
