@@ -23,8 +23,7 @@ std::span<const ImageFileReader::ImageRepClass> all()
          false},
         {GIFImageRep::imageUnfilteredFileTypes(), &GIFImageRep::pictureSize, &GIFImageRep::imageWithDevice, true,
          false},
-        {PSDImageRep::imageUnfilteredFileTypes(), &PSDImageRep::pictureSize, &PSDImageRep::imageWithDevice, true,
-         true},
+        {PSDImageRep::imageUnfilteredFileTypes(), &PSDImageRep::pictureSize, &PSDImageRep::imageWithDevice, true, true},
     };
     return readers;
 }

@@ -91,9 +91,9 @@ TEST(PictureReadersTest, EveryReaderOfTheFileTypeTableIsInTheDecodersThatServeIt
     }
     // The table names files of every reader.
     for (const Reader &reader : kReaders)
-        EXPECT_TRUE(std::any_of(reader.types.begin(), reader.types.end(),
-                                [&served](const QString &type) { return served.contains(type); }))
-            << reader.name;
+        EXPECT_TRUE(std::any_of(reader.types.begin(), reader.types.end(), [&served](const QString &type) {
+            return served.contains(type);
+        })) << reader.name;
 
     for (const MediaDecoder::Use use : {MediaDecoder::Use::Thumbnail, MediaDecoder::Use::FullSize}) {
         SCOPED_TRACE(use == MediaDecoder::Use::Thumbnail ? "thumbnail decoder" : "larger decoder");
