@@ -32,6 +32,24 @@ QString lastPathComponent(const QString &path)
     return slash < 0 ? path : path.mid(slash + 1);
 }
 
+// A copy of the regular file `source` in a new folder of its own inside `folder`, under the
+// source's name; empty when there is no private folder, the walk refuses the source or the copy
+// fails (nothing of it is left then).
+QString privateCopy(const QString &source, const QString &folder)
+{
+    if (folder.isEmpty())
+        return {};
+    QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral("original-XXXXXX")));
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return {};
+    const QString own = QFile::decodeName(pattern);
+    const QString copy = QDir(own).filePath(lastPathComponent(source));
+    if (FileAccess::copyThroughTemporary(source, copy, FileAccess::Existing::Keep))
+        return copy;
+    QDir(own).removeRecursively();
+    return {};
+}
+
 } // namespace
 
 int OVNSendImagesAsMail::boxSize(int sizeIndex)
@@ -61,10 +79,15 @@ void OVNSendImagesAsMail::removeOldAttachments(const QString &folder, const QDat
     if (folder.isEmpty())
         return;
     const QDateTime limit = now.addDays(-1);
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System);
+    QDirIterator it(folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     while (it.hasNext()) {
         const QFileInfo info = it.nextFileInfo();
-        if (info.lastModified() < limit)
+        if (info.lastModified() >= limit)
+            continue;
+        // The folders that hold copied originals are this account's own, in a private folder.
+        if (info.isDir() && !info.isSymLink())
+            QDir(info.filePath()).removeRecursively();
+        else
             QFile::remove(info.filePath());
     }
 }
@@ -91,13 +114,16 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
             break;
         const QString source = record.field(MediaRecord::AbsolutePath);
         if (options.sizeIndex == originalIndex) {
-            // Walked to as an import walks it and attached where the walk found it: another
-            // account's link on the way would attach this account's private file.
-            const FileAccess::WalkedPath walked = FileAccess::walkedPath(source);
-            if (walked.mayBeRead && walked.kind == FileAccess::Kind::Regular)
-                prepared.files.append(walked.walked);
-            else
+            // The mail program opens what it is handed by name, perhaps minutes later, and in a
+            // folder another account may rename in that name could then be his link to this
+            // account's private file. So the original is copied, from the file the walk reached
+            // (another account's link on the way is not followed), into a folder of its own in the
+            // private attachments folder, under its own name, and the copy is attached.
+            const QString copy = privateCopy(source, folder);
+            if (copy.isEmpty())
                 prepared.failed.append(source);
+            else
+                prepared.files.append(copy);
         } else {
             // A name not taken in the attachments folder, asked given up on when the folder does
             // not answer (the writer then gives up on it at once as well).

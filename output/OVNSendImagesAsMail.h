@@ -11,8 +11,8 @@
 #include <functional>
 
 // Send as e-mail: the entries become attachments of a new message in the user's mail program,
-// either unchanged or as scaled, upright and optionally captioned JPEGs in a private temporary
-// folder. The mail program is started as a command with arguments, never through a shell.
+// either as copies of the originals or as scaled, upright and optionally captioned JPEGs, both in a
+// private temporary folder. The mail program is started as a command with arguments, never through a shell.
 class OVNSendImagesAsMail
 {
 public:
@@ -47,11 +47,11 @@ public:
     // The box side for a size index; 0 for the originals.
     static int boxSize(int sizeIndex);
 
-    // The private folder the JPEGs are made in (created with mode 0700 when missing), or empty
+    // The private folder the attachments are made in (created with mode 0700 when missing), or empty
     // when it cannot be made safely. The mail program reads the files after the hand-over, so they
     // are removed only by removeOldAttachments at a later start.
     static QString attachmentFolder();
-    // Removes files in `folder` last modified more than a day before `now`.
+    // Removes files and folders in `folder` last modified more than a day before `now`.
     static void removeOldAttachments(const QString &folder, const QDateTime &now = QDateTime::currentDateTime());
 
     // "Ostrevan NAME %i.jpg" for a source path (NAME only when the path has more than two components).

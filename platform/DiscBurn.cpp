@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 using namespace burn;
 
@@ -279,6 +281,41 @@ DiscBurn::Result DiscBurn::burnToImageFile(const QString &imagePath, const QStri
     return burn(QStringLiteral("stdio:") + imagePath, discName, files, mediumSize, status, cancelAtPercent, cancelled);
 }
 
+namespace {
+
+// The descriptors of the files a disc is made of, open until the disc is written.
+struct HeldFiles {
+    std::vector<int> fds;
+    HeldFiles() = default;
+    HeldFiles(const HeldFiles &) = delete;
+    HeldFiles &operator=(const HeldFiles &) = delete;
+    ~HeldFiles()
+    {
+        for (const int fd : fds)
+            ::close(fd);
+    }
+    // Raises the soft limit of open files towards the hard one when `count` more would not fit
+    // beside the descriptors the program holds anyway.
+    static bool makeRoomFor(qsizetype count)
+    {
+        constexpr rlim_t besides = 256;
+        struct rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return false;
+        const rlim_t wanted = rlim_t(count) + besides;
+        if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+            if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < wanted)
+                return false;
+            limit.rlim_cur = wanted;
+            if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                return false;
+        }
+        return true;
+    }
+};
+
+} // namespace
+
 DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName, const QStringList &files,
                                 qint64 mediumSize, const std::function<void(const QString &, int)> &status,
                                 int cancelAtPercent, const std::atomic_bool *cancelled)
@@ -388,6 +425,20 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
         return result;
     }
     iso_image_set_volume_id(image, volume.constData());
+    // Each file goes on the disc from a descriptor opened by the walk and held until the disc is
+    // written: the library reopens the path it is given when it writes the file, and in a folder
+    // another account may rename in, the file's own name could by then be his link to this
+    // account's private files. "/proc/self/fd/N" reopens the file the descriptor holds, whatever
+    // its name names meanwhile; the library follows that one link to the file.
+    iso_tree_set_follow_symlinks(image, 1);
+    HeldFiles held;
+    if (!held.makeRoomFor(files.size())) {
+        iso_image_unref(image);
+        result.outcome = Outcome::Refused;
+        result.text = QStringLiteral("%1 files are more than can be held open at once to put them on one disc.")
+                          .arg(files.size());
+        return result;
+    }
     IsoDir *root = iso_image_get_root(image);
     const QStringList names = rootNames(files);
     for (qsizetype i = 0; i < files.size(); ++i) {
@@ -396,18 +447,27 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
         // Each file is walked to as an import walks it, and put on the disc from where the walk
         // found it: another account's link on the way would put this account's private file there.
         const FileAccess::WalkedPath walked = FileAccess::walkedPath(files.at(i));
-        if (!walked.mayBeRead || walked.kind != FileAccess::Kind::Regular) {
+        QString why;
+        const int fd = walked.mayBeRead && walked.kind == FileAccess::Kind::Regular
+                           ? FileAccess::openFound(files.at(i), &why)
+                           : -1;
+        if (fd < 0) {
             iso_image_unref(image);
             result.outcome = Outcome::Refused;
             result.text = QStringLiteral("%1 cannot be put on the disc: %2")
                               .arg(QFileInfo(files.at(i)).fileName(),
-                                   !walked.mayBeRead                         ? FileAccess::foreignLinkReason()
-                                   : walked.kind == FileAccess::Kind::Folder ? QStringLiteral("a folder, not a file")
-                                                                             : FileAccess::refusalReason(walked.kind));
+                                   !walked.mayBeRead                          ? FileAccess::foreignLinkReason()
+                                   : walked.kind == FileAccess::Kind::Folder  ? QStringLiteral("a folder, not a file")
+                                   : walked.kind != FileAccess::Kind::Regular ? FileAccess::refusalReason(walked.kind)
+                                                                              : why);
             return result;
         }
-        const QByteArray path = QFile::encodeName(walked.walked);
-        const int added = iso_tree_add_new_node(image, root, name.constData(), path.constData(), &node);
+        held.fds.push_back(fd);
+        struct stat found {};
+        const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
+        const int added = ::fstat(fd, &found) == 0
+                              ? iso_tree_add_new_node(image, root, name.constData(), path.constData(), &node)
+                              : ISO_FILE_ERROR;
         if (added < 0) {
             qWarning("libisofs: %s", iso_error_to_msg(added));
             iso_image_unref(image);
@@ -415,7 +475,7 @@ DiscBurn::Result DiscBurn::burn(const QString &address, const QString &discName,
             result.text = QStringLiteral("%1 cannot be put on the disc.").arg(QFileInfo(files.at(i)).fileName());
             return result;
         }
-        result.bytes += QFileInfo(walked.walked).size();
+        result.bytes += found.st_size;
     }
     IsoWriteOpts *opts = nullptr;
     iso_write_opts_new(&opts, 0);

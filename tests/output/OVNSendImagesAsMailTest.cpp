@@ -68,9 +68,55 @@ TEST(OVNSendImagesAsMailTest, AnOriginalBehindAnotherAccountsLinkIsNotAttached)
     ASSERT_EQ(::lchown(QFile::encodeName(planted).constData(), 65534, ~gid_t(0)), 0);
     OVNSendImagesAsMail::Options options;
     options.sizeIndex = OVNSendImagesAsMail::originalIndex;
-    const auto prepared = OVNSendImagesAsMail::prepare({recordFor(plain), recordFor(planted)}, options, QString());
-    EXPECT_EQ(prepared.files, QStringList{plain});
+    const QString out = dir.filePath(QStringLiteral("private"));
+    ASSERT_TRUE(QDir().mkpath(out));
+    const auto prepared = OVNSendImagesAsMail::prepare({recordFor(plain), recordFor(planted)}, options, out);
+    ASSERT_EQ(prepared.files.size(), 1);
+    EXPECT_EQ(QFileInfo(prepared.files.first()).fileName(), QStringLiteral("plain.jpg"));
     EXPECT_EQ(prepared.failed, QStringList{planted});
+    // Nothing of the refused one is left in the private folder.
+    EXPECT_EQ(QDir(out).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+}
+
+// What the mail program reads is what was walked to when the mail was prepared: the originals are
+// private copies under their own names, so a name swapped afterwards (for a link to another file,
+// or for another file) changes nothing the mail program is handed; two originals of the same name
+// keep theirs.
+TEST(OVNSendImagesAsMailTest, OriginalsAreAttachedAsPrivateCopiesUnderTheirNames)
+{
+    QTemporaryDir dir;
+    const QDir folder(dir.path());
+    ASSERT_TRUE(folder.mkpath(QStringLiteral("a")) && folder.mkpath(QStringLiteral("b")));
+    const QString first = writePicture(folder.filePath(QStringLiteral("a/IMG_1.jpg")));
+    const QString second = writePicture(folder.filePath(QStringLiteral("b/IMG_1.jpg")), {64, 48});
+    const QString secret = writePicture(folder.filePath(QStringLiteral("secret.jpg")), {32, 32});
+    const QString out = folder.filePath(QStringLiteral("private"));
+    ASSERT_TRUE(folder.mkpath(QStringLiteral("private")));
+
+    OVNSendImagesAsMail::Options options;
+    options.sizeIndex = OVNSendImagesAsMail::originalIndex;
+    const auto prepared = OVNSendImagesAsMail::prepare({recordFor(first), recordFor(second)}, options, out);
+    ASSERT_EQ(prepared.files.size(), 2);
+    EXPECT_TRUE(prepared.failed.isEmpty());
+    for (const QString &file : prepared.files) {
+        EXPECT_EQ(QFileInfo(file).fileName(), QStringLiteral("IMG_1.jpg"));
+        EXPECT_TRUE(file.startsWith(out + QLatin1Char('/'))) << file.toStdString();
+    }
+    EXPECT_NE(prepared.files[0], prepared.files[1]);
+
+    ASSERT_TRUE(QFile::remove(first));
+    ASSERT_EQ(::symlink(QFile::encodeName(secret).constData(), QFile::encodeName(first).constData()), 0);
+    ASSERT_TRUE(QFile::remove(second));
+    writePicture(second, {16, 16});
+    EXPECT_EQ(QImageReader(prepared.files[0]).size(), QSize(800, 600));
+    EXPECT_EQ(QImageReader(prepared.files[1]).size(), QSize(64, 48));
+
+    // Without a private folder nothing is attached; copies go with the other old attachments.
+    const auto nowhere = OVNSendImagesAsMail::prepare({recordFor(secret)}, options, QString());
+    EXPECT_TRUE(nowhere.files.isEmpty());
+    EXPECT_EQ(nowhere.failed, QStringList{secret});
+    OVNSendImagesAsMail::removeOldAttachments(out, QDateTime::currentDateTime().addDays(2));
+    EXPECT_TRUE(QDir(out).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
 }
 
 TEST(OVNSendImagesAsMailTest, HostileNamesReachTheMailProgramIntactAndInOrder)
@@ -87,15 +133,20 @@ TEST(OVNSendImagesAsMailTest, HostileNamesReachTheMailProgramIntactAndInOrder)
     OVNSendImagesAsMail::Options options;
     options.sizeIndex = OVNSendImagesAsMail::originalIndex;
     options.caption = true; // the originals go whatever the caption says
-    const auto prepared = OVNSendImagesAsMail::prepare(records, options, QString());
+    const QString out = folder.filePath(QStringLiteral("private"));
+    ASSERT_TRUE(folder.mkpath(QStringLiteral("private")));
+    const auto prepared = OVNSendImagesAsMail::prepare(records, options, out);
     ASSERT_EQ(prepared.files.size(), 5);
     const auto result = OVNSendImagesAsMail::handOver(stub + QStringLiteral(" 0"), prepared.files);
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.problem.isEmpty());
 
     QStringList expected = {"--utf8", "--subject", "Ostrevan Images", "--body", "\n\n\n"};
-    for (const MediaRecord &record : records)
-        expected << QStringLiteral("--attach") << record.field(MediaRecord::AbsolutePath);
+    for (int i = 0; i < records.size(); ++i) {
+        EXPECT_EQ(QFileInfo(prepared.files[i]).fileName(),
+                  QFileInfo(records[i].field(MediaRecord::AbsolutePath)).fileName());
+        expected << QStringLiteral("--attach") << prepared.files[i];
+    }
     EXPECT_EQ(recordedArguments(dir), expected);
     EXPECT_FALSE(QFile::exists(folder.filePath(QStringLiteral("x"))));
     QDir::setCurrent(previous);

@@ -70,6 +70,46 @@ TEST(DiscBurnTest, ImageFileGivesEveryFileBackUnderItsName)
     EXPECT_EQ(readFile(out + "/" + QFileInfo(files.at(2)).fileName()), QByteArray("long"));
 }
 
+// A disc holds the files as they were when they were walked to: one whose name is taken by another
+// file, or by a link to a private one, while the disc is written (here when burning starts, before
+// the writer reaches it behind a large file) still goes on the disc with its own bytes.
+TEST(DiscBurnTest, AFileRenamedOverWhileTheDiscIsWrittenGoesOnAsItWasWalkedTo)
+{
+    const QString xorriso = QStandardPaths::findExecutable(QStringLiteral("xorriso"));
+    if (xorriso.isEmpty())
+        GTEST_SKIP() << "xorriso is not installed";
+    for (const bool asLink : {false, true}) {
+        QTemporaryDir dir;
+        const QString big = writeFile(dir.filePath("a.bin"), QByteArray(24 * 1024 * 1024, 'a'));
+        const QString named = writeFile(dir.filePath("b.bin"), QByteArray(4096, 'b'));
+        const QString secret = writeFile(dir.filePath("private/secret.bin"), QByteArray(4096, 's'));
+        bool swapped = false;
+        const auto swap = [&](const QString &text, int) {
+            if (swapped || text != QStringLiteral("Burning disc..."))
+                return;
+            swapped = true;
+            const QString beside = dir.filePath("c.bin");
+            if (asLink)
+                ASSERT_TRUE(QFile::link(secret, beside));
+            else
+                writeFile(beside, QByteArray(4096, 'c'));
+            ASSERT_EQ(::rename(QFile::encodeName(beside).constData(), QFile::encodeName(named).constData()), 0);
+        };
+        const QString image = dir.filePath("disc.iso");
+        const auto result = DiscBurn::burnToImageFile(image, "Backup", {big, named}, 0, swap);
+        ASSERT_EQ(result.outcome, DiscBurn::Outcome::Done) << result.text.toStdString();
+        ASSERT_TRUE(swapped);
+        const QString out = dir.filePath("out");
+        QProcess extract;
+        extract.start(xorriso, {"-osirrox", "on", "-indev", image, "-extract", "/", out});
+        ASSERT_TRUE(extract.waitForFinished(60000));
+        const QByteArray onDisc = readFile(out + "/b.bin");
+        EXPECT_TRUE(onDisc == QByteArray(4096, 'b'))
+            << (asLink ? "renamed over by a link: " : "renamed over by a file: ") << onDisc.left(8).constData();
+        EXPECT_EQ(readFile(out + "/a.bin").size(), 24 * 1024 * 1024);
+    }
+}
+
 TEST(DiscBurnTest, RefusalsAndCancelLeaveNoImage)
 {
     QTemporaryDir dir;

@@ -98,7 +98,7 @@ int main(int argc, char **argv)
         return refuse(QStringLiteral("nothing to send"));
 
     const QString folder = OVNSendImagesAsMail::attachmentFolder();
-    if (options.sizeIndex != OVNSendImagesAsMail::originalIndex && folder.isEmpty())
+    if (folder.isEmpty())
         return refuse(QStringLiteral("no private temporary folder"));
     OVNSendImagesAsMail::removeOldAttachments(folder);
     const OVNSendImagesAsMail::Prepared prepared = OVNSendImagesAsMail::prepare(records, options, folder);
