@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 #include <thread>
 
 namespace OVNCatalogOpening {
@@ -27,17 +26,20 @@ public:
     bool waitedOut(const OVNDatabaseAccess &db)
     {
         if (!db.lastErrorServerFull()) {
-            m_since.reset();
+            m_full = false;
             return false;
         }
         const auto now = std::chrono::steady_clock::now();
-        if (!m_since)
+        if (!m_full) {
+            m_full = true;
             m_since = now;
-        return now - *m_since >= fullServerWait;
+        }
+        return now - m_since >= fullServerWait;
     }
 
 private:
-    std::optional<std::chrono::steady_clock::time_point> m_since;
+    bool m_full = false;
+    std::chrono::steady_clock::time_point m_since{};
 };
 
 } // namespace
