@@ -77,6 +77,7 @@ struct Run {
     bool ok = false;
     double ms = 0;
     double cpuMs = 0;       // user and system time of the whole tree
+    long faults = 0;        // the page faults of the whole tree (timed runs only)
     double peakMiB = 0;     // the started program's own VmHWM
     double treePeakMiB = 0; // the largest sum of the peaks of the tree's processes alive together
     double heldMiB = 0;     // the most the tree's processes held at once, looked at every 10 ms
@@ -305,6 +306,7 @@ void reapTimed(pid_t pid, Run &run, const std::function<double()> &since, const 
         if (!WIFEXITED(status) && !WIFSIGNALED(status))
             continue;
         run.cpuMs += cpuMsOf(usage);
+        run.faults += usage.ru_minflt + usage.ru_majflt;
         if (which == pid)
             end.note(run, status, since(), errorFile);
     }
@@ -464,6 +466,7 @@ Side summarise(const std::vector<Run> &timed, const std::vector<Run> &followed)
     for (const Run &run : timed) {
         side.ms.push_back(run.ms);
         side.cpuMs.push_back(run.cpuMs);
+        side.faults.push_back(double(run.faults));
     }
     for (const Run &run : followed) {
         side.peakMiB = std::max(side.peakMiB, run.peakMiB);
@@ -473,6 +476,7 @@ Side summarise(const std::vector<Run> &timed, const std::vector<Run> &followed)
     }
     side.medianMs = median(side.ms);
     side.medianCpuMs = median(side.cpuMs);
+    side.medianFaults = median(side.faults);
     return side;
 }
 
@@ -484,6 +488,9 @@ void printSide(const char *name, const Side &side, bool memory, int items)
         std::printf("   %.1f items/s", items / side.medianMs * 1000.0);
     if (memory) {
         std::printf("\n    processor time of the whole tree: median %.1f ms", side.medianCpuMs);
+        std::printf("\n    page faults of the whole tree: median %.0f", side.medianFaults);
+        if (items > 0)
+            std::printf(" (%.1f an item)", side.medianFaults / items);
         std::printf("\n    memory of the tree (%d processes): held at once %.1f MiB (looked at every 10 ms), at most "
                     "%.1f MiB (the peaks of processes alive together); the program itself %.1f MiB",
                     side.processes, side.heldMiB, side.treePeakMiB, side.peakMiB);

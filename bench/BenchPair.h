@@ -34,10 +34,12 @@ struct Settings {
 };
 
 struct Side {
-    std::vector<double> ms;    // the timed runs, in run order
-    std::vector<double> cpuMs; // their processor time (user and system) over the whole process tree
+    std::vector<double> ms;     // the timed runs, in run order
+    std::vector<double> cpuMs;  // their processor time (user and system) over the whole process tree
+    std::vector<double> faults; // their page faults (minor and major) over the whole process tree
     double medianMs = 0;
     double medianCpuMs = 0;
+    double medianFaults = 0;
     // Of the followed runs:
     double peakMiB = 0;     // the highest VmHWM of the started program itself; 0 when not read
     double treePeakMiB = 0; // the highest, over the runs, of the largest sum of the peaks (VmHWM) of

@@ -9,13 +9,14 @@
 // is handed, start programs or open network connections. It is then a template: for each request
 // it forks a child (see DecoderProtocol::ChildNote), which alone reads the request's file, answers
 // on a socket of its own and ends, so that no file decides what a later file's picture is; the
-// template has loaded its libraries and never reads a file. A thumbnail decoder is two templates:
-// the one the program talks to gives up, after forking the other, the libraries that the usual
-// files never reach (see TemplateLibraries.h), so that their children start and end cheaply; it
-// passes the other requests to the whole template ("ovn-decoder-all"), whose children have every
-// library. A request's file comes as open descriptors with the request (see DecoderFiles.h). Each request runs on its
-// own clock: past the request's time and a grace the decoder ends itself, whatever its parent does. An allocation that
-// fails ends it with exitOutOfMemory, which the caller lists as a file that needs more memory.
+// template has loaded its libraries and never reads a file. A thumbnail decoder that is sent a
+// second request becomes two templates: the one the program talks to gives up, after forking the
+// other, the libraries that the usual files never reach (see TemplateLibraries.h), so that their
+// children start and end cheaply; it passes the other requests to the whole template
+// ("ovn-decoder-all"), whose children have every library. Its first file's child is forked before
+// that, whole. A request's file comes as open descriptors with the request (see DecoderFiles.h). Each request runs on
+// its own clock: past the request's time and a grace the decoder ends itself, whatever its parent does. An allocation
+// that fails ends it with exitOutOfMemory, which the caller lists as a file that needs more memory.
 
 #include "decoding/ChildConfinement.h"
 #include "decoding/DecodeInterrupt.h"
@@ -967,7 +968,18 @@ bool isUsual(const QByteArray &body, const std::vector<int> &descriptors, bool t
     }
 }
 
-// The whole template, forked from this one at its start (see runWholeTemplate).
+// Whether the program sent another request (or has gone): waits until either, without reading.
+bool requestComing()
+{
+    pollfd ready{DecoderProtocol::socketDescriptor, POLLIN, 0};
+    while (::poll(&ready, 1, -1) < 0)
+        if (errno != EINTR)
+            return false;
+    char byte;
+    return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// The whole template, forked from this one at its second request (see runWholeTemplate).
 struct WholeTemplate {
     pid_t pid = -1;
     int socket = -1;
@@ -1122,22 +1134,33 @@ int main(int argc, char **argv)
 
     // The template: a child per request, forked from here, where nothing of any file ever was. A
     // thumbnail decoder's usual files are read by children of a template that gave up the
-    // libraries they never reach; the rest by children of a whole template, forked before.
+    // libraries they never reach; the rest by children of a whole template forked from this one.
     const pid_t self = ::getpid();
     // Before the whole template is forked, which hears of its own children's ends the same way.
     childEnds();
     WholeTemplate whole;
-#if !defined(OVN_DECODER_WATCHED)
-    // (The sanitizers' own libraries and handlers stay whole.)
-    if (threads == 1)
-        whole = startWholeTemplate(self, threads);
+    // Giving libraries up needs every symbol bound already (the program starts decoders so). (The
+    // sanitizers' own libraries and handlers stay whole.)
+#if defined(OVN_DECODER_WATCHED)
+    bool maySplit = false;
+#else
+    bool maySplit = threads == 1 && std::getenv("LD_BIND_NOW");
 #endif
-    // Giving libraries up needs every symbol bound already (the program starts decoders so).
-    const bool split = whole.pid > 0 && std::getenv("LD_BIND_NOW") && TemplateLibraries::giveUpUnusual();
+    bool split = false;
     // What the start freed goes back: each fork copies, and each child's end unmaps, the pages the
     // template holds, and a child that allocates takes fresh pages as cheaply as copied ones.
     ::malloc_trim(0);
-    for (;;) {
+    for (bool first = true;; first = false) {
+        // The split costs a fork and the giving up: a decoder that reads one file (a command that
+        // decodes one picture) pays neither, its file's child forked from this template whole. The
+        // split waits for the second request, before it is read: neither template ever holds a
+        // request's bytes or its file's descriptors when it forks the other.
+        if (maySplit && !first && requestComing()) {
+            maySplit = false;
+            whole = startWholeTemplate(self, threads);
+            split = whole.pid > 0 && TemplateLibraries::giveUpUnusual();
+            ::malloc_trim(0);
+        }
         quint32 length = 0;
         std::vector<int> descriptors;
         const bool read = readLength(length, descriptors);

@@ -139,6 +139,65 @@ TEST(DecoderSandboxTest, EveryRoadOutOfADecoderIsRefusedAndItStillDecodes)
     qunsetenv("PGPASSWORD");
 }
 
+// One thumbnail decoder forks three kinds of child: its first file's, from the template as it
+// started, then, once it has split, the usual files' and the others' (from its whole template).
+// Each starts as confined as the others: with Landlock where the kernel has it, and with the
+// filter alone.
+TEST(DecoderSandboxTest, EachKindOfChildOfOneDecoderStartsConfined)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString probe = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-probes.jpg")),
+                                                hostilemedia::jpegOfNoise(16, 16, false));
+    const QString kept = hostilemedia::written(probe + QStringLiteral(".kept"), "kept");
+    const QString picture =
+        hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(96, 64, true));
+    const QImage expected(picture);
+    ASSERT_FALSE(expected.isNull());
+    for (const bool withLandlock : {true, false}) {
+        if (withLandlock && ChildConfinement::landlockVersion() == 0)
+            continue;
+        SCOPED_TRACE(withLandlock ? "with Landlock" : "Landlock absent");
+        if (!withLandlock)
+            qputenv("OVN_DECODER_TEST_NO_LANDLOCK", "1");
+        MediaDecoder::endIdleDecoders();
+        const DecodeInterrupt::Scope limit(nullptr, 60s);
+        MediaDecoder decoder(Use::Thumbnail);
+        const struct {
+            QSize box;
+            const char *name;
+        } children[] = {{QSize(8, 8), "the first file's child"},
+                        {QSize(8, 8), "a usual file's child"},
+                        {QSize(), "the whole template's child"}};
+        for (const auto &[box, name] : children) {
+            SCOPED_TRACE(name);
+            QMap<QString, QString> tried;
+            {
+                const DecodeReport::Scope report;
+                decoder.read(probe, box);
+                tried = confinementroads::outcomes(report.damage().split(QLatin1Char(',')));
+            }
+            ASSERT_FALSE(tried.isEmpty());
+            for (const char *thread : confinementroads::threads) {
+                for (const confinementroads::Road &road : confinementroads::roads) {
+                    const QString outcome = tried.value(confinementroads::key(road.name, thread));
+                    const bool capExempt = ::geteuid() == 0 && qstrcmp(road.name, "3000 threads") == 0;
+                    if ((withLandlock || road.closedByFilter) && !capExempt) {
+                        EXPECT_EQ(outcome.toStdString(), "refused") << road.name << " from the " << thread;
+                    }
+                }
+            }
+            EXPECT_EQ(contents(kept), QByteArray("kept"));
+            // Between the probes, a picture: the second file is what splits the decoder.
+            const QImage read = decoder.read(picture);
+            ASSERT_EQ(read.size(), expected.size());
+            EXPECT_EQ(read.convertToFormat(QImage::Format_RGB32), expected.convertToFormat(QImage::Format_RGB32));
+        }
+        qunsetenv("OVN_DECODER_TEST_NO_LANDLOCK");
+    }
+    MediaDecoder::endIdleDecoders();
+}
+
 // A decoder taken over by its file takes memory every way it can: written and made read-only,
 // mapped PROT_NONE and opened, shared, as threads' stacks and as pipes' buffers. Each way stops
 // at the child's own limit, its decoder's memory and what it maps beside (libraries, stacks),

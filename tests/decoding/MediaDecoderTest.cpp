@@ -19,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <signal.h>
@@ -862,4 +864,151 @@ TEST_F(MediaDecoderTest, TheWholeTemplatesChildrenCountInTheProgramsProcessorTim
     }
     MediaDecoder::endIdleDecoders();
     EXPECT_GE(used(RUSAGE_CHILDREN) - before, inProcess / 2) << "read here in " << inProcess << " s";
+}
+
+namespace {
+
+// The processes whose parent is `parent`, with the name the kernel keeps for each.
+QMap<pid_t, QByteArray> processesUnder(pid_t parent)
+{
+    QMap<pid_t, QByteArray> found;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const qsizetype open = line.indexOf('('), close = line.lastIndexOf(')');
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (open < 0 || close < open || fields.size() < 2 || fields.at(0) == "Z")
+            continue;
+        if (pid_t(fields.at(1).toLongLong()) == parent)
+            found.insert(pid_t(entry.toInt()), line.mid(open + 1, close - open - 1));
+    }
+    return found;
+}
+
+QList<pid_t> named(const QMap<pid_t, QByteArray> &processes, const char *name)
+{
+    QList<pid_t> found;
+    for (auto it = processes.begin(); it != processes.end(); ++it)
+        if (it.value() == name)
+            found << it.key();
+    return found;
+}
+
+// The file names of the libraries `pid` maps, and how many mappings it has.
+struct Mapped {
+    QSet<QString> libraries;
+    int mappings = 0;
+};
+
+Mapped mappedBy(pid_t pid)
+{
+    Mapped mapped;
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    if (!maps.open(QIODevice::ReadOnly))
+        return mapped;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        ++mapped.mappings;
+        const qsizetype slash = line.indexOf('/');
+        if (slash > 0 && line.contains(".so"))
+            mapped.libraries << QFileInfo(QString::fromUtf8(line.mid(slash))).fileName();
+    }
+    return mapped;
+}
+
+bool mapsLibrary(const Mapped &mapped, const char *prefix)
+{
+    for (const QString &library : mapped.libraries)
+        if (library.startsWith(QLatin1String(prefix)))
+            return true;
+    return false;
+}
+
+} // namespace
+
+// A thumbnail decoder that reads one file forks one process for it: the file's child, from the
+// template as it started. Only at its second file does it fork its whole template and give up,
+// in the template the usual files' children are forked from, every library of the window system,
+// fonts, D-Bus, GLib and the rarer readers: that template maps none of them, far fewer mappings,
+// and still the readers of the usual files.
+TEST_F(MediaDecoderTest, ATemplateSplitsAtItsSecondFileAndItsUsualHalfHoldsOnlyTheReaders)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' runtime keeps every template whole";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizers' runtime keeps every template whole";
+#endif
+#endif
+    QImage scene(96, 64, QImage::Format_RGB32);
+    scene.fill(qRgb(30, 120, 200));
+    const QString png = files->filePath(QStringLiteral("split.png"));
+    ASSERT_TRUE(scene.save(png));
+    MediaDecoder::endIdleDecoders();
+    const DecodeInterrupt::Scope limit(nullptr, 30s);
+    const MediaDecoder::Children before = MediaDecoder::endedChildren();
+    {
+        MediaDecoder decoder(Use::Thumbnail);
+        EXPECT_EQ(decoder.read(png, QSize(48, 48)).size(), QSize(48, 32));
+    }
+    const QList<pid_t> templates = named(processesUnder(::getpid()), "ovn-decoder");
+    ASSERT_EQ(templates.size(), 1);
+    const pid_t usual = templates.front();
+    // The file's child may still be ending: what must not be there is a second template.
+    EXPECT_TRUE(named(processesUnder(usual), "ovn-decoder-all").isEmpty());
+    const Mapped whole = mappedBy(usual);
+
+    {
+        MediaDecoder decoder(Use::Thumbnail); // the same decoder, from the pool
+        EXPECT_EQ(decoder.read(png, QSize(48, 48)).size(), QSize(48, 32));
+    }
+    ASSERT_EQ(named(processesUnder(::getpid()), "ovn-decoder"), templates);
+    const QList<pid_t> wholeTemplates = named(processesUnder(usual), "ovn-decoder-all");
+    ASSERT_EQ(wholeTemplates.size(), 1);
+    const Mapped split = mappedBy(usual);
+    const Mapped kept = mappedBy(wholeTemplates.front());
+    MediaDecoder::endIdleDecoders();
+    EXPECT_EQ(MediaDecoder::endedChildren().started - before.started, 2);
+
+    const struct {
+        const char *library;
+        bool usualMaps;
+    } libraries[] = {
+        // What the usual files' children run.
+        {"libQt6Core.so", true},
+        {"libjpeg.so", true},
+        {"libpng16.so", true},
+        {"libdeflate.so", true},
+        // The window system, OpenGL, fonts, D-Bus and GLib, which Qt's GUI library brings.
+        {"libX11.so", false},
+        {"libxcb.so", false},
+        {"libxkbcommon.so", false},
+        {"libEGL.so", false},
+        {"libGLX.so", false},
+        {"libOpenGL.so", false},
+        {"libGLdispatch.so", false},
+        {"libfontconfig.so", false},
+        {"libfreetype.so", false},
+        {"libharfbuzz.so", false},
+        {"libQt6DBus.so", false},
+        {"libdbus-1.so", false},
+        {"libglib-2.0.so", false},
+        {"libicuuc.so", false},
+        {"libsystemd.so", false},
+        // The rarer readers.
+        {"libraw_r.so", false},
+        {"libwebp.so", false},
+        {"libzstd.so", false},
+    };
+    for (const auto &[library, usualMaps] : libraries) {
+        SCOPED_TRACE(library);
+        EXPECT_EQ(mapsLibrary(split, library), usualMaps);
+        // Loaded at the start, kept whole in the other template.
+        EXPECT_TRUE(mapsLibrary(whole, library));
+        EXPECT_TRUE(mapsLibrary(kept, library));
+    }
+    EXPECT_LT(split.mappings, whole.mappings * 3 / 4) << whole.mappings << " mappings before the split";
 }
