@@ -22,14 +22,24 @@ TEST(ToolTextTest, BytesThatAreNotUtf8LookUnlikeAnyTypedName)
         {"a Latin-1 byte", "caf\xe9.jpg", "caf\\xE9.jpg", "caf\\xE9.jpg"},
         {"the same typed", "caf\\xE9.jpg", "caf\\\\xE9.jpg", "caf\\\\xE9.jpg"},
         {"UTF-8", "caf\xc3\xa9.jpg", QStringLiteral("caf\u00e9.jpg"), QStringLiteral("caf\u00e9.jpg")},
-        {"a replacement character typed", "caf\xef\xbf\xbd" "E9.jpg", QStringLiteral("caf\ufffdE9.jpg"),
-         QStringLiteral("caf\ufffdE9.jpg")},
+        {"a replacement character typed",
+         "caf\xef\xbf\xbd"
+         "E9.jpg",
+         QStringLiteral("caf\ufffdE9.jpg"), QStringLiteral("caf\ufffdE9.jpg")},
         {"a sequence cut short", "caf\xc3.jpg", "caf\\xC3.jpg", "caf\\xC3.jpg"},
-        {"an overlong slash", "a\xc0\xaf" "b", "a\\xC0\\xAFb", "a\\xC0\\xAFb"},
+        {"an overlong slash",
+         "a\xc0\xaf"
+         "b",
+         "a\\xC0\\xAFb", "a\\xC0\\xAFb"},
         {"a surrogate written as UTF-8", "x\xed\xb3\xa9", "x\\xED\\xB3\\xA9", "x\\xED\\xB3\\xA9"},
         {"a character beyond U+FFFF", "\xf0\x9f\x93\xb7.jpg", QStringLiteral("\U0001F4F7.jpg"),
          QStringLiteral("\U0001F4F7.jpg")},
-        {"an escape character", "a\x1b" "b", QStringLiteral("a\x1b" "b"), "a\\x1bb"},
+        {"an escape character",
+         "a\x1b"
+         "b",
+         QStringLiteral("a\x1b"
+                        "b"),
+         "a\\x1bb"},
     };
     QSet<QString> windowLooks;
     QSet<QString> toolLooks;
