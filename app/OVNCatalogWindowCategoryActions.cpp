@@ -462,8 +462,10 @@ void OVNCatalogWindowCategoryActions::buttonRevealInFinderClick()
             paths.append(record->field(MediaRecord::AbsolutePath));
     }
     paths.removeAll(QString());
-    if (paths.isEmpty() || Workspace::revealFiles(paths) == Workspace::RevealResult::Failed)
+    if (paths.isEmpty())
         QApplication::beep();
+    else
+        Workspace::revealFiles(paths, &w);
 }
 
 // ---- smart import ----

@@ -48,7 +48,7 @@ OVNOpenRoute OVNOpenRoute::forDesktop(const QString &path)
         break;
     case Workspace::DefaultKind::None:
         route.kind = Kind::Refused;
-        route.alert = localized("No application is set to open \"%1\".").arg(QFileInfo(path).fileName());
+        route.alert = Workspace::noApplicationText(path);
         break;
     }
     return route;

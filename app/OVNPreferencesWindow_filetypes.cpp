@@ -47,12 +47,30 @@ public:
     {
         return parent.isValid() ? 0 : int(kColumns.size());
     }
+    // The processor and viewer columns say what the program does with the files (a Photoshop
+    // file's row names the movie readers, the program reads and shows a picture), the tooltip
+    // what the row names where the two differ.
     QVariant data(const QModelIndex &index, int role) const override
     {
-        if (role != Qt::DisplayRole || !index.isValid())
+        if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid())
             return {};
-        return fileTypeCodeDisplayName(
-            m_table.objectAtIndex(index.row()).value(kColumns.value(index.column())).toString());
+        const FileTypeEntry row = m_table.objectAtIndex(index.row());
+        const QString key = kColumns.value(index.column());
+        const QString stored = row.value(key).toString();
+        if (key != QLatin1String("processor") && key != QLatin1String("viewer"))
+            return role == Qt::DisplayRole ? QVariant(fileTypeCodeDisplayName(stored)) : QVariant();
+        const FileTypeCodes::TypeHandling handling = FileTypeCodes::handlingForType(
+            row.value(QStringLiteral("extension")).toString(), row.value(QStringLiteral("processor")).toString(),
+            row.value(QStringLiteral("viewer")).toString());
+        const QString done = key == QLatin1String("processor") ? QString::fromLatin1(handling.processor->code)
+                                                               : QString::fromLatin1(handling.viewer->code);
+        if (role == Qt::DisplayRole)
+            return fileTypeCodeDisplayName(done == QLatin1String(kFileTypeNone) ? stored : done);
+        if (!handling.asStill || done == stored)
+            return {};
+        return localized("The row names %1; these files are still pictures, which the program reads and shows "
+                         "as pictures.")
+            .arg(fileTypeCodeDisplayName(stored));
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -284,6 +285,18 @@ QString OVNUserManager::selectedMid(QTableWidget *table) const
 void OVNUserManager::groupSelectionChanged()
 {
     const QString group = selectedMid(m_groups);
+    // While the read waits for the server the panel shows nothing of the group selected before.
+    m_filling = true;
+    fill(m_members, {}, {QStringLiteral("name"), QStringLiteral("login")}, false);
+    m_filling = false;
+    for (QCheckBox *box : {m_manageUsers, m_webAccess}) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(false);
+    }
+    for (QWidget *widget : {static_cast<QWidget *>(m_manageUsers), static_cast<QWidget *>(m_webAccess),
+                            static_cast<QWidget *>(m_deleteGroup), static_cast<QWidget *>(m_addMember),
+                            static_cast<QWidget *>(m_removeMember)})
+        widget->setEnabled(false);
     QString xml;
     QList<QVariantMap> members;
     asOneCommand([&] {
@@ -307,6 +320,17 @@ void OVNUserManager::groupSelectionChanged()
 void OVNUserManager::userSelectionChanged()
 {
     const QString user = selectedMid(m_users);
+    // While the read waits for the server the panel shows nothing of the user selected before
+    // (an edit of the login was taken when the focus left it, before the selection changed).
+    {
+        const QSignalBlocker quietLogin(m_login);
+        const QSignalBlocker quietBox(m_selfManaged);
+        m_login->clear();
+        m_selfManaged->setChecked(false);
+        for (QWidget *widget : {static_cast<QWidget *>(m_login), static_cast<QWidget *>(m_selfManaged),
+                                static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_deleteUser)})
+            widget->setEnabled(false);
+    }
     QVariantMap row;
     asOneCommand([&] {
         for (const QVariantMap &candidate : user.isEmpty() ? QList<QVariantMap>() : m_admin.users())

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QPaintEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <unistd.h>
@@ -61,6 +62,21 @@ private:
 
     bool m_seen = false;
 };
+
+// The program's window in front: the one shown last (a viewer just opened for a handed-over file,
+// else the catalog window), so that an alert put over it is not hidden behind it.
+QWidget *frontWindow()
+{
+    const QWindowList windows = QGuiApplication::topLevelWindows(); // in the order they were made
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        if (!(*it)->isVisible() || (*it)->type() != Qt::Window)
+            continue;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (widget->windowHandle() == *it && widget->isVisible())
+                return widget;
+    }
+    return QApplication::activeWindow();
+}
 
 } // namespace
 
@@ -159,19 +175,22 @@ int main(int argc, char *argv[])
                 QObject::connect(&forwarding, &OVNInstanceForwarding::filesReceived, &controller,
                                  [&controller](const QStringList &received, const QStringList &missing,
                                                const QStringList &notApplied) {
-                                     if (!notApplied.isEmpty()) {
-                                         Alert alert;
-                                         alert.message = localized("Ostrevan is already running");
-                                         alert.informativeText =
-                                             OVNInstanceForwarding::settingsNotAppliedText(notApplied);
-                                         Alerts::show(alert);
-                                     }
                                      // Its windows come to the front also when none of the files
                                      // it was handed is there, as the second start said.
                                      if (received.isEmpty())
                                          controller.activateIgnoringOtherApps();
                                      controller.reportMissingFiles(missing);
                                      controller.openFiles(received);
+                                     // Said once the files' windows are open, over the one in
+                                     // front, which would otherwise cover it.
+                                     if (!notApplied.isEmpty()) {
+                                         Alert alert;
+                                         alert.message = localized("Ostrevan is already running");
+                                         alert.informativeText =
+                                             OVNInstanceForwarding::settingsNotAppliedText(notApplied);
+                                         alert.window = frontWindow();
+                                         Alerts::show(alert);
+                                     }
                                  });
             }
             if (selected)

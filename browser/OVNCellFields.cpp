@@ -237,14 +237,7 @@ void layoutRow(QList<OVNCellField> &fields, const QRectF &row, const QFont &font
             else
                 dropped[i] = true;
         }
-        // then the movie sign goes (a duration says as much), then the widest number or date
-        // becomes an ellipsis,
-        for (qsizetype i = 0; i < fields.size() && victim < 0; ++i) {
-            if (!dropped[i] && fields[i].kind == OVNCellField::Kind::MovieSign) {
-                victim = i;
-                dropped[i] = true;
-            }
-        }
+        // then the widest number or date becomes an ellipsis,
         if (victim < 0) {
             qreal widest = -1;
             for (qsizetype i = 0; i < fields.size(); ++i) {
@@ -257,8 +250,10 @@ void layoutRow(QList<OVNCellField> &fields, const QRectF &row, const QFont &font
             if (victim >= 0)
                 texts[victim] = ellipsis;
         }
-        // then the squares go, then the ellipses.
-        for (const OVNCellField::Kind kind : {OVNCellField::Kind::Rating, OVNCellField::Kind::Text}) {
+        // then the squares go, then the ellipses, and last the movie sign: what a movie's cell
+        // says to the end is that it is a movie.
+        for (const OVNCellField::Kind kind :
+             {OVNCellField::Kind::Rating, OVNCellField::Kind::Text, OVNCellField::Kind::MovieSign}) {
             for (qsizetype i = 0; i < fields.size() && victim < 0; ++i) {
                 if (!dropped[i] && fields[i].kind == kind) {
                     victim = i;
@@ -282,8 +277,8 @@ void draw(QPainter &painter, const QList<OVNCellField> &fields, const QColor &ro
         switch (field.kind) {
         case OVNCellField::Kind::Text:
             painter.setFont(field.font);
-            painter.setPen(color);
-            painter.drawText(field.rect, int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine), field.shown);
+            DrawingKit::drawLabel(painter, field.rect, int(Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine),
+                                  field.shown, color);
             break;
         case OVNCellField::Kind::Rating: {
             const qreal s = field.rect.height();
@@ -300,13 +295,22 @@ void draw(QPainter &painter, const QList<OVNCellField> &fields, const QColor &ro
             const QRectF body(field.rect.x(), field.rect.y(), 12, 10);
             const qreal x = body.right();
             const qreal bottom = body.bottom();
+            const OVNBezierPath bodyPath = OVNBezierPath::bezierPathWithRoundedRect(body, 2);
+            const QPolygonF lens({QPointF(x, bottom - 6), QPointF(x + 4, bottom - 9), QPointF(x + 4, bottom - 1),
+                                  QPointF(x, bottom - 4)});
             painter.save();
             painter.setRenderHint(QPainter::Antialiasing);
+            // A light sign gets the labels' dark halo: an outline a point wide around it.
+            if (const QColor halo = DrawingKit::haloColor(color); halo.isValid()) {
+                painter.setPen(QPen(halo, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawPath(bodyPath);
+                painter.drawPolygon(lens);
+            }
             painter.setPen(Qt::NoPen);
             painter.setBrush(color);
-            painter.drawPath(OVNBezierPath::bezierPathWithRoundedRect(body, 2));
-            painter.drawPolygon(QPolygonF({QPointF(x, bottom - 6), QPointF(x + 4, bottom - 9),
-                                           QPointF(x + 4, bottom - 1), QPointF(x, bottom - 4)}));
+            painter.drawPath(bodyPath);
+            painter.drawPolygon(lens);
             painter.restore();
             break;
         }

@@ -13,9 +13,9 @@ class QPainter;
 // out so that each lies whole inside the row and none over another: first in the row's own font,
 // then in a smaller one (down to three quarters of it, and no less than 7 pixels); what does not fit
 // even so gives way: a name is cut short in its middle with an ellipsis (so that its number and
-// extension stay), a free text at its end; then the movie sign goes (the duration says as much);
-// a number or a date is never cut: it shows as an ellipsis alone; then the rating squares go, and
-// last the ellipses that do not fit either.
+// extension stay), a free text at its end; a number or a date is never cut: it shows as an
+// ellipsis alone; then the rating squares go, then the ellipses that do not fit either, and last
+// the movie sign, so that a movie's cell says it is one as long as the sign fits at all.
 // The whole text stays the cell's tooltip.
 //
 // Rectangles are in the drawing's own coordinates, y down.

@@ -326,7 +326,11 @@ QList<OVNMediaView::ExpressRow> OVNMediaView::expressRows(const QRectF &cell, co
 
     // The bottom band: a movie's sign and duration, or a camera RAW file's processor and size.
     ExpressRow bottom{QRectF(r.x(), r.bottom() - 14, r.width(), 14), QColor(), {}};
-    if (OVNThumbnailHelper::isMovieFileType(fileType)) {
+    const bool movie = OVNThumbnailHelper::isMovieFileType(fileType);
+    // A picture too low for both bands keeps one: a movie's the bottom one, with its sign, which
+    // a movie's cell always shows; any other the top one.
+    const bool crowded = bottom.band.intersects(QRectF(r.x(), r.y(), r.width(), 14));
+    if (movie) {
         bottom.fill = band;
         OVNCellField sign;
         sign.kind = OVNCellField::Kind::MovieSign;
@@ -349,6 +353,7 @@ QList<OVNMediaView::ExpressRow> OVNMediaView::expressRows(const QRectF &cell, co
     // The top band: the squares from the left, the pixel size at the right. Where both do not fit,
     // the squares take a band of their own below it, when that leaves the bottom band clear.
     ExpressRow top{QRectF(r.x(), r.y(), r.width(), 14), band, {}};
+    QRectF squaresBand; // the squares' own band below it, when they get one
     const QRectF topRow(r.x() + 1, r.y(), r.width() - 2, 13);
     top.fields.append(
         text(OVNThumbnailHelper::uprightSizeText(imageWidth, imageHeight, orientation), OVNCellField::Right, white));
@@ -360,24 +365,36 @@ QList<OVNMediaView::ExpressRow> OVNMediaView::expressRows(const QRectF &cell, co
         const QRectF own = top.band.translated(0, 14);
         const bool bottomUsed = !bottom.fields.isEmpty();
         if (OVNCellFields::fitsWhole(QList<OVNCellField>{squares} + top.fields, topRow, timeTag.font)
-            || !r.contains(own) || (bottomUsed && own.intersects(bottom.band))) {
+            || !r.contains(own) || (bottomUsed && own.intersects(bottom.band)) || (crowded && movie)) {
             top.fields.prepend(squares);
         } else {
             ExpressRow squaresRow{own, band, {squares}};
             OVNCellFields::layoutRow(squaresRow.fields, QRectF(own.x() + 1, own.y(), own.width() - 2, 13),
                                      timeTag.font);
             rows.append(squaresRow);
+            squaresBand = own;
         }
     }
-    OVNCellFields::layoutRow(top.fields, topRow, timeTag.font);
+    if (crowded && movie)
+        top.fill = QColor();
+    OVNCellFields::layoutRow(top.fields, top.fill.isValid() ? topRow : QRectF(), timeTag.font);
     rows.append(top);
 
-    // A picture too low for both bands keeps the top one.
-    if (bottom.band.intersects(top.band))
+    if (crowded && !movie)
         bottom.fill = QColor();
-    OVNCellFields::layoutRow(bottom.fields,
-                             bottom.fill.isValid() ? QRectF(r.x(), r.bottom() - 13, r.width() - 1, 13) : QRectF(),
-                             timeTag.font);
+    const QRectF bottomRow = bottom.fill.isValid() ? QRectF(r.x(), r.bottom() - 13, r.width() - 1, 13) : QRectF();
+    // A movie's sign that would leave its duration no room gets a band of its own above, where the
+    // picture is high enough for it.
+    if (movie && !bottomRow.isEmpty() && !OVNCellFields::fitsWhole(bottom.fields, bottomRow, timeTag.font)) {
+        const QRectF own = bottom.band.translated(0, -14);
+        if (r.contains(own) && !own.intersects(top.band) && !own.intersects(squaresBand)) {
+            ExpressRow signRow{own, band, {bottom.fields.takeFirst()}};
+            OVNCellFields::layoutRow(signRow.fields, QRectF(own.x(), own.bottom() - 13, own.width() - 1, 13),
+                                     timeTag.font);
+            rows.append(signRow);
+        }
+    }
+    OVNCellFields::layoutRow(bottom.fields, bottomRow, timeTag.font);
     rows.append(bottom);
     return rows;
 }
@@ -497,9 +514,7 @@ QImage OVNMediaView::makeRollImage(const QImage &image, const QString &title) co
     const NTTextAttributes &rollTag = m_textAttributes.rollTag;
     painter.setFont(rollTag.font);
     const QRectF titleRect(2, h - 10 - m_thumbnailTitleHeight, w, m_thumbnailTitleHeight);
-    painter.setPen(Qt::darkGray);
-    painter.drawText(titleRect.translated(2, 2), rollTag.alignment | Qt::AlignVCenter, title);
-    painter.setPen(rollTag.foregroundColor.value_or(Qt::white));
-    painter.drawText(titleRect, rollTag.alignment | Qt::AlignVCenter, title);
+    DrawingKit::drawLabel(painter, titleRect, int(rollTag.alignment | Qt::AlignVCenter), title,
+                          rollTag.foregroundColor.value_or(Qt::white));
     return roll;
 }

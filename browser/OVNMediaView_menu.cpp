@@ -132,7 +132,7 @@ void OVNMediaView::revealInFinder()
 {
     const QStringList paths = existingFilesOf(rowsToHandOn());
     if (!paths.isEmpty())
-        Workspace::revealFiles(paths);
+        Workspace::revealFiles(paths, window());
 }
 
 void OVNMediaView::launchExternalViewer(const Workspace::Application &application)

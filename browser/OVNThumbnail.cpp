@@ -330,35 +330,50 @@ QList<OVNThumbnail::FieldRow> OVNThumbnail::fieldRows(const Geometry &g, const M
         if (bar->enabled)
             taken.append(DrawingKit::flippedRect(rect, cellHeight));
     const QRectF frame = DrawingKit::flippedRect(g.frame, cellHeight);
+    // Over a picture too low for both info bars one gives way: the bottom one, unless only it
+    // holds a movie's sign, which a movie's cell always shows.
+    const Bar *givesWay = nullptr;
+    if (m_topBar.enabled && m_bottomBar.enabled
+        && DrawingKit::flippedRect(g.bottomBar, cellHeight).intersects(DrawingKit::flippedRect(g.topBar, cellHeight))) {
+        const auto holdsSign = [&](const Bar &bar) {
+            const QList<OVNCellField> fields = barFields(bar, record);
+            return std::any_of(fields.begin(), fields.end(),
+                               [](const OVNCellField &field) { return field.kind == OVNCellField::Kind::MovieSign; });
+        };
+        givesWay = holdsSign(m_bottomBar) && !holdsSign(m_topBar) ? &m_topBar : &m_bottomBar;
+    }
     for (const auto &[bar, rect] : bars) {
         if (!bar->enabled)
             continue;
         const QRectF barRect = DrawingKit::flippedRect(rect, cellHeight);
-        FieldRow row{barRect.intersected(cell), true, bar->background, bar->fontColor, barFields(*bar, record)};
+        FieldRow row{barRect.intersected(cell), bar != givesWay, bar->background, bar->fontColor,
+                     barFields(*bar, record)};
         // Over a narrow (portrait) picture a bar may hold the squares or the rest, not both: the
-        // squares then get a row of their own inside the picture, where nothing else lies.
-        const auto rating = std::find_if(row.fields.begin(), row.fields.end(), [](const OVNCellField &field) {
-            return field.kind == OVNCellField::Kind::Rating && field.rating > 0;
-        });
-        if (bar != &m_nameBar && rating != row.fields.end()
-            && !OVNCellFields::fitsWhole(row.fields, row.rect, bar->font)) {
-            const QRectF own = bar == &m_topBar ? barRect.translated(0, barRect.height())
-                                                : barRect.translated(0, -barRect.height());
+        // squares then get a row of their own inside the picture, where nothing else lies; and
+        // so does the movie sign where it would leave the duration no room, the next row on.
+        int ownRows = 0;
+        for (const OVNCellField::Kind kind : {OVNCellField::Kind::Rating, OVNCellField::Kind::MovieSign}) {
+            const auto mover = std::find_if(row.fields.begin(), row.fields.end(), [kind](const OVNCellField &field) {
+                return field.kind == kind && (kind != OVNCellField::Kind::Rating || field.rating > 0);
+            });
+            if (bar == &m_nameBar || bar == givesWay || mover == row.fields.end()
+                || OVNCellFields::fitsWhole(row.fields, row.rect, bar->font))
+                continue;
+            const qreal step = barRect.height() * (ownRows + 1);
+            const QRectF own = bar == &m_topBar ? barRect.translated(0, step) : barRect.translated(0, -step);
             const bool free = frame.contains(own)
                               && std::none_of(taken.cbegin(), taken.cend(),
                                               [&](const QRectF &other) { return other.intersects(own); });
-            if (free) {
-                FieldRow squares{own, true, bar->background, bar->fontColor, {*rating}};
-                row.fields.erase(rating);
-                OVNCellFields::layoutRow(squares.fields, squares.rect, bar->font);
-                rows.append(squares);
-                taken.append(own);
-            }
+            if (!free)
+                continue;
+            FieldRow moved{own, true, bar->background, bar->fontColor, {*mover}};
+            row.fields.erase(mover);
+            OVNCellFields::layoutRow(moved.fields, moved.rect, bar->font);
+            rows.append(moved);
+            taken.append(own);
+            ++ownRows;
         }
-        // Over a picture too low for both, the top bar keeps its fields.
-        const bool crowded = bar == &m_bottomBar && m_topBar.enabled
-                             && barRect.intersects(DrawingKit::flippedRect(g.topBar, cellHeight));
-        OVNCellFields::layoutRow(row.fields, crowded ? QRectF() : row.rect, bar->font);
+        OVNCellFields::layoutRow(row.fields, bar == givesWay ? QRectF() : row.rect, bar->font);
         rows.append(row);
     }
     return rows;

@@ -77,6 +77,30 @@ ViewerCode::Window windowForFile(QStringView viewerCode, const QString &path)
     return window;
 }
 
+TypeHandling handlingForType(QStringView extension, QStringView processorCode, QStringView viewerCode)
+{
+    TypeHandling handling{&processor(processorCode), &viewer(viewerCode), false};
+    const bool movieRoad = handling.processor->loader == ProcessorCode::Loader::Movie
+                           || handling.viewer->window == ViewerCode::Window::MovieViewer;
+    if (!movieRoad)
+        return handling;
+    const QString type = extension.toString().toLower();
+    for (const ImageFileReader::ImageRepClass &reader : PictureReaders::all()) {
+        if (!reader.movieStill || !reader.fileTypes.contains(type))
+            continue;
+        handling.asStill = true;
+        if (handling.processor->loader == ProcessorCode::Loader::Movie)
+            handling.processor = &plainImage();
+        if (handling.viewer->window == ViewerCode::Window::MovieViewer) {
+            for (const ViewerCode &row : kViewers)
+                if (row.window == ViewerCode::Window::ImageViewer)
+                    handling.viewer = &row;
+        }
+        break;
+    }
+    return handling;
+}
+
 } // namespace FileTypeCodes
 
 QString fileTypeCodeDisplayName(const QString &code)

@@ -81,4 +81,16 @@ const ViewerCode &viewer(QStringView code);
 // image viewer and shows as a picture in the light table. Reads the file's header only.
 ViewerCode::Window windowForFile(QStringView viewerCode, const QString &path);
 
+// What the program does with the files of one row of the file-type table, as the preferences show
+// it: the processor that reads them and the viewer that opens them. The row's own codes, except
+// for the files of a type that a picture reader reads as a still the movie readers would open (a
+// Photoshop file): the image reading reads them and the image viewer opens them, as the loaders
+// and windowForFile() decide by each file's header through the same readers.
+struct TypeHandling {
+    const ProcessorCode *processor;
+    const ViewerCode *viewer;
+    bool asStill; // the row's codes say movie, the program reads and shows a still picture
+};
+TypeHandling handlingForType(QStringView extension, QStringView processorCode, QStringView viewerCode);
+
 } // namespace FileTypeCodes

@@ -6,6 +6,7 @@
 
 #include "formats/OVNHelper.h"
 #include "platform/Alert.h"
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
@@ -243,18 +244,20 @@ QString files(qsizetype count) { return count == 1 ? localized("1 file") : local
 
 OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summary &summary)
 {
+    // The paths as the window lists names that may not be UTF-8: a byte that is not looks unlike
+    // any name's own text.
     QStringList notImported;
     QStringList notImportedPaths;
     for (const OVNImportWorker::Failure &failure : summary.failures) {
         if (failure.catalogued)
             continue;
-        notImported.append(QStringLiteral("%1: %2").arg(failure.path, failure.reason));
+        notImported.append(QStringLiteral("%1: %2").arg(FileAccess::shownName(failure.path), failure.reason));
         notImportedPaths.append(failure.path);
     }
     // A stopped import names what it never reached, without a reason of its own.
     for (const QString &path : summary.notImported) {
         if (!notImportedPaths.contains(path)) {
-            notImported.append(path);
+            notImported.append(FileAccess::shownName(path));
             notImportedPaths.append(path);
         }
     }
@@ -262,7 +265,7 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
     for (const OVNImportWorker::Failure &failure : summary.failures) {
         // A file that made a problem and was then refused counts once, as not imported.
         if (failure.catalogued && !notImportedPaths.contains(failure.path))
-            catalogued.append(QStringLiteral("%1: %2").arg(failure.path, failure.reason));
+            catalogued.append(QStringLiteral("%1: %2").arg(FileAccess::shownName(failure.path), failure.reason));
     }
     // A smart import's folder with more files than a collection takes went into numbered ones.
     QStringList splits;

@@ -2,6 +2,7 @@
 
 #include "import/OVNImportResultSheet.h"
 
+#include "platform/FileAccess.h"
 #include "platform/Localized.h"
 
 #include <QDialogButtonBox>
@@ -16,9 +17,11 @@
 
 namespace {
 
+// A path as the window lists names that may not be UTF-8 (FileAccess::shownName).
 QString line(const OVNImportWorker::Failure &failure)
 {
-    return failure.path.isEmpty() ? failure.reason : failure.path + QStringLiteral(": ") + failure.reason;
+    return failure.path.isEmpty() ? failure.reason
+                                  : FileAccess::shownName(failure.path) + QStringLiteral(": ") + failure.reason;
 }
 
 QString listText(const QStringList &lines)
@@ -47,7 +50,7 @@ OVNImportResultSheet::Lists OVNImportResultSheet::listsOf(const OVNImportWorker:
     }
     for (const QString &path : summary.notImported) {
         if (!listed.contains(path) && !imported.contains(path))
-            lists.failed.append(path + QStringLiteral(": ") + localized("not imported"));
+            lists.failed.append(FileAccess::shownName(path) + QStringLiteral(": ") + localized("not imported"));
     }
     for (const QString &path : summary.importedPaths) {
         const QStringList problems = notes.value(path);

@@ -237,7 +237,7 @@ void OVNExportImagesSheet::runExport()
         if (!failures.isEmpty())
             Alerts::display(localized("Some files could not be exported."), Alerts::namedList(failures), window);
         if (reveal && !written.isEmpty())
-            Workspace::revealFiles({written.first()});
+            Workspace::revealFiles({written.first()}, window);
         deleteLater();
     });
     worker->start();

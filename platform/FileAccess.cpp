@@ -394,7 +394,7 @@ std::optional<QStringList> folderEntries(const QString &path, QStringList *undec
         if (QFile::encodeName(name) == raw)
             names.append(name);
         else if (undecodable)
-            undecodable->append(displayNameOf(raw));
+            undecodable->append(textOfName(raw));
     }
     if (errno != 0) {
         if (why)
@@ -404,15 +404,16 @@ std::optional<QStringList> folderEntries(const QString &path, QStringList *undec
     return names;
 }
 
-QString displayNameOf(const QByteArray &name)
+QString textOfName(const QByteArray &name)
 {
     QString text;
     qsizetype at = 0;
     while (at < name.size()) {
         const int length = utf8SequenceLength(name, at);
         if (length == 0) {
+            // Never below 0x80: an ASCII byte is UTF-8 on its own.
             const auto byte = static_cast<unsigned char>(name.at(at));
-            text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            text += QChar(char16_t(0xDC00 + byte));
             ++at;
         } else {
             text += QString::fromUtf8(name.constData() + at, length);
@@ -420,6 +421,30 @@ QString displayNameOf(const QByteArray &name)
         }
     }
     return text;
+}
+
+int heldByte(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u >= 0xDC80 && u <= 0xDCFF ? int(u - 0xDC00) : -1;
+}
+
+QString shownName(const QString &name)
+{
+    QString shown;
+    shown.reserve(name.size() + 8);
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
+        // The second half of a character beyond U+FFFF is no byte held.
+        const bool paired = i > 0 && name.at(i - 1).isHighSurrogate();
+        if (const int byte = heldByte(c); byte >= 0 && !paired)
+            shown += QStringLiteral("\\x") + QString::number(byte, 16).toUpper(); // 80 to FF: two digits
+        else if (c == QLatin1Char('\\'))
+            shown += QStringLiteral("\\\\");
+        else
+            shown += c;
+    }
+    return shown;
 }
 
 QByteArray readAtMost(QFile &file, qint64 cap)

@@ -43,13 +43,24 @@ QByteArray readAtMost(QFile &file, qint64 cap);
 // The entries of a folder ("." and ".." left out), in the order the file system gives them. The
 // folder is reached by the walk above and listed through the descriptor it was opened as.
 // Names that are not valid UTF-8 cannot be opened through a QString path; they are left out of
-// the answer and put into `undecodable` as displayNameOf() shows them. Null when the folder
+// the answer and put into `undecodable` as textOfName() holds them. Null when the folder
 // cannot be listed, with the system's reason in `why`.
 std::optional<QStringList> folderEntries(const QString &path, QStringList *undecodable = nullptr,
                                          QString *why = nullptr);
 
-// A file name's bytes as text, with each byte that is not part of valid UTF-8 shown as "\xHH".
-QString displayNameOf(const QByteArray &name);
+// A file name's bytes as text: its valid UTF-8 decoded, and each byte that is not part of valid
+// UTF-8 (0x80 to 0xFF) held as the lone surrogate U+DC80 to U+DCFF, which no decoded name holds,
+// so that the byte stays known and unlike any text a name can say. Such a text names no file;
+// it is only ever shown, through shownName() or the tools' printing.
+QString textOfName(const QByteArray &name);
+// The byte a character of textOfName() holds, or -1 for any other character (a lone surrogate
+// of that range, not the second half of a pair, is one).
+int heldByte(QChar c);
+// A name or path as the window lists it where one may not be UTF-8: each byte held by
+// textOfName() written "\xHH", and so that no name can look like one, a backslash of the name
+// itself written twice ("\\"): the byte 0xE9 shows as caf\xE9.jpg, a name typed with the four
+// characters \xE9 as caf\\xE9.jpg.
+QString shownName(const QString &name);
 
 // ---- Reading what a user named ----
 // A path a user gives (an import's files and folders, a re-scan's, a record export's) is walked

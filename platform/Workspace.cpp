@@ -1,5 +1,8 @@
 #include "platform/Workspace.h"
 
+#include "platform/Alert.h"
+#include "platform/Localized.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -12,6 +15,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
+#include <QPointer>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -422,9 +426,18 @@ bool Workspace::openFiles(const QStringList &paths, const Application &applicati
     return started;
 }
 
+QString Workspace::noApplicationText(const QString &path)
+{
+    return localized("No application is set to open \"%1\".").arg(QFileInfo(path).fileName());
+}
+
 namespace {
+// The desktop opens a folder (xdg-open, which says why it could not only on its standard error)
+// with its application for folders: without one, nothing opens.
 bool openFolders(const QStringList &paths)
 {
+    if (Workspace::applicationsForMimeType(QStringLiteral("inode/directory")).isEmpty())
+        return false;
     QStringList opened;
     bool any = false;
     for (const QString &path : paths) {
@@ -436,9 +449,20 @@ bool openFolders(const QStringList &paths)
     }
     return any;
 }
+
+void tellNothingShowsThem(const QStringList &paths, QObject *window)
+{
+    Alert alert;
+    alert.message = Workspace::noApplicationText(QFileInfo(paths.first()).absolutePath());
+    alert.informativeText = localized("Neither a file manager nor an application for folders is set up on this "
+                                      "desktop to show the files.");
+    alert.window = window;
+    alert.modality = window ? Alert::Modality::Window : Alert::Modality::Application;
+    Alerts::show(alert);
+}
 } // namespace
 
-Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
+Workspace::RevealResult Workspace::revealFiles(const QStringList &paths, QObject *window)
 {
     if (paths.isEmpty())
         return RevealResult::Failed;
@@ -447,8 +471,12 @@ Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
     const QDBusConnectionInterface *names = bus.isConnected() ? bus.interface() : nullptr;
     const bool fileManager =
         names && (names->isServiceRegistered(service) || names->activatableServiceNames().value().contains(service));
-    if (!fileManager)
-        return openFolders(paths) ? RevealResult::Folder : RevealResult::Failed;
+    if (!fileManager) {
+        if (openFolders(paths))
+            return RevealResult::Folder;
+        tellNothingShowsThem(paths, window);
+        return RevealResult::Failed;
+    }
 
     QStringList uris;
     for (const QString &path : paths)
@@ -459,11 +487,12 @@ Workspace::RevealResult Workspace::revealFiles(const QStringList &paths)
     // A file manager may take a while to start: the answer is not waited for. When it fails, the
     // folders open instead.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [paths](QDBusPendingCallWatcher *done) {
-        if (done->isError())
-            openFolders(paths);
-        done->deleteLater();
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [paths, window = QPointer<QObject>(window)](QDBusPendingCallWatcher *done) {
+                         if (done->isError() && !openFolders(paths))
+                             tellNothingShowsThem(paths, window);
+                         done->deleteLater();
+                     });
     return RevealResult::FileManager;
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QObject;
+
 // The desktop around the program: which applications open a file (the desktop entries of the
 // XDG data folders and the user's and system's mimeapps.list), starting one of them with files,
 // and showing files in the file manager. The program's own entry is never offered, so that a
@@ -53,6 +55,10 @@ public:
     enum class RevealResult { FileManager, Folder, Failed };
     // Shows the files selected in the file manager (org.freedesktop.FileManager1 on the session
     // bus), without waiting for it; without one, or when it answers with an error, opens their
-    // folders, each once.
-    static RevealResult revealFiles(const QStringList &paths);
+    // folders, each once, with the desktop's application for folders. Where there is none either,
+    // nothing could show them: the user is told so in an alert (on `window`, when given), in the
+    // words of noApplicationText() for the first folder, rather than in the terminal.
+    static RevealResult revealFiles(const QStringList &paths, QObject *window = nullptr);
+    // What the user is told when no application is set to open a file or folder of the desktop.
+    static QString noApplicationText(const QString &path);
 };

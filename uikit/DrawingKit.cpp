@@ -122,6 +122,32 @@ void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor 
     painter.restore();
 }
 
+QColor haloColor(const QColor &labelColor)
+{
+    if (!labelColor.isValid() || labelColor.alphaF() <= 0 || labelColor.lightnessF() < 0.5f)
+        return QColor();
+    return QColor::fromRgbF(0, 0, 0, 0.7f * labelColor.alphaF());
+}
+
+void drawLabel(QPainter &painter, const QRectF &rect, int flags, const QString &text, const QColor &color)
+{
+    if (text.isEmpty())
+        return;
+    painter.save();
+    if (const QColor halo = haloColor(color); halo.isValid()) {
+        painter.setPen(halo);
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (int dy = -1; dy <= 1; ++dy) {
+                if (dx != 0 || dy != 0)
+                    painter.drawText(rect.translated(dx, dy), flags, text);
+            }
+        }
+    }
+    painter.setPen(color);
+    painter.drawText(rect, flags, text);
+    painter.restore();
+}
+
 void frameRect(QPainter &painter, const QRectF &rect, const QColor &color)
 {
     if (rect.width() <= 0 || rect.height() <= 0)

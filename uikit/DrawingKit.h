@@ -66,6 +66,14 @@ void fillSteppedGradient(QPainter &painter, const QRectF &bounds, const QColor &
 // same distance from the top and from the bottom. An odd middle row is left alone.
 void fillMirroredGradient(QPainter &painter, const QRectF &bounds, const QColor &edge, const QColor &middle);
 
+// Light labels drawn over pictures (a cell's sizes and movie sign, the film roll's names) get a
+// dark halo, so that they stay readable on a light picture as on a dark one: the colour of the
+// halo for a label of that colour, invalid for a dark label, which needs none.
+QColor haloColor(const QColor &labelColor);
+// Draws a text (QPainter::drawText's flags) in `color`, with the halo a light one gets: the text
+// in the halo's colour one point off in each of eight directions, then the text itself.
+void drawLabel(QPainter &painter, const QRectF &rect, int flags, const QString &text, const QColor &color);
+
 // A one-point frame drawn inside `rect`.
 void frameRect(QPainter &painter, const QRectF &rect, const QColor &color);
 

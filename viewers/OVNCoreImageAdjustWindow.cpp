@@ -558,7 +558,7 @@ bool OVNCoreImageAdjustWindow::exportImage(const QString &path, ExportFormat for
                                      {QStringLiteral("Reveal"), reveal ? QStringLiteral("1") : QStringLiteral("0")}},
                          kExportSettingsKey);
     if (reveal)
-        Workspace::revealFiles({target});
+        Workspace::revealFiles({target}, this);
     return true;
 }
 

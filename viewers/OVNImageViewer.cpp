@@ -110,8 +110,10 @@ void OVNImageViewer::buttonRevealInFinderClick()
 {
     if (m_handOnCheck && !m_handOnCheck())
         return;
-    if (m_path.isEmpty() || Workspace::revealFiles({m_path}) == Workspace::RevealResult::Failed)
+    if (m_path.isEmpty())
         QApplication::beep();
+    else
+        Workspace::revealFiles({m_path}, this);
 }
 
 QAction *OVNImageViewer::toolbarAction(const QString &identifier) const

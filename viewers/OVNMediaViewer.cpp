@@ -513,8 +513,7 @@ void OVNMediaViewer::buttonRevealInFinderClick()
 {
     if (m_handOnCheck && !m_handOnCheck())
         return;
-    if (Workspace::revealFiles({path()}) == Workspace::RevealResult::Failed)
-        QApplication::beep();
+    Workspace::revealFiles({path()}, this);
 }
 
 void OVNMediaViewer::resizeWithMagnification(double magnification)

@@ -5,7 +5,9 @@
 #include "app/OVNPreferencesWindow.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"
+#include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMappingHelper.h"
+#include "formats/PictureReaders.h"
 #include "formats/OVNMSAHelper.h"
 #include "platform/PropertyList.h"
 #include "platform/Resources.h"
@@ -29,6 +31,8 @@
 #include <QTemporaryDir>
 
 #include <libpq-fe.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -706,3 +710,72 @@ TEST_F(PreferencesWindowTest, MountSavesFirstAndReportsOnTheWindow)
 }
 
 } // namespace
+
+namespace {
+
+// A file of the extension as the program meets it: a Photoshop file a real one (the picture
+// reader that tells a still reads its header), any other a few bytes no reader takes.
+QString fileOfType(const QTemporaryDir &dir, const QString &extension)
+{
+    const QString path = dir.filePath("file." + extension);
+    QByteArray bytes("not a picture of any kind");
+    if (extension == "psd") {
+        bytes = QByteArray(26, '\0');
+        bytes.replace(0, 4, "8BPS");
+        bytes[5] = 1;  // version
+        bytes[13] = 3; // channels
+        bytes[17] = 2; // height
+        bytes[21] = 3; // width
+        bytes[23] = 8; // depth
+        bytes[25] = 3; // RGB
+    }
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return path;
+}
+
+} // namespace
+
+// Each row of both built-in tables says in its processor and viewer columns what the program does
+// with a file of that type: the viewer it opens the file in, and the loader that reads it (a
+// Photoshop file, whose row names the movie readers, is read and shown as a picture).
+TEST_F(PreferencesWindowTest, TheFileTypeTableSaysWhatTheProgramDoesWithEachType)
+{
+    makeWindow();
+    QTemporaryDir dir;
+    PictureReaders::registerAll();
+    for (const bool older : {false, true}) {
+        ASSERT_TRUE(older ? table.resetExtensionMapToMacOSX10_3() : table.resetExtensionMapToMacOSX10_4());
+        const QAbstractItemModel *model = window->fileTypeTable()->model();
+        ASSERT_EQ(model->rowCount(), table.count());
+        int stills = 0;
+        for (int i = 0; i < table.count(); ++i) {
+            const FileTypeEntry row = table.objectAtIndex(i);
+            const QString extension = row.value("extension").toString();
+            SCOPED_TRACE(qPrintable(QStringLiteral("%1 (%2 table)").arg(extension, older ? "older" : "newer")));
+            const QString path = fileOfType(dir, extension);
+            const QString stored = row.value("processor").toString();
+            const ViewerCode::Window window = FileTypeCodes::windowForFile(row.value("viewer").toString(), path);
+            // The viewers' and the import's road: a still the movie readers would open is read
+            // by the image reading.
+            ProcessorCode::Loader loader = FileTypeCodes::processor(stored).loader;
+            if (loader == ProcessorCode::Loader::Movie && ImageFileReader::movieStillSize(path).isValid()) {
+                loader = ProcessorCode::Loader::Image;
+                ++stills;
+            }
+            const QString shownViewer = model->index(i, 3).data().toString();
+            const QString shownProcessor = model->index(i, 2).data().toString();
+            const auto viewerRow = std::find_if(FileTypeCodes::viewers().begin(), FileTypeCodes::viewers().end(),
+                                                [&](const ViewerCode &v) { return v.window == window; });
+            ASSERT_NE(viewerRow, FileTypeCodes::viewers().end());
+            EXPECT_EQ(shownViewer, fileTypeCodeDisplayName(QString::fromLatin1(viewerRow->code)));
+            EXPECT_EQ(FileTypeCodes::processor(shownProcessor).loader, loader) << qPrintable(shownProcessor);
+            // Where the columns differ from the row, the tooltip names what the row says.
+            if (shownProcessor != stored) {
+                EXPECT_TRUE(model->index(i, 2).data(Qt::ToolTipRole).toString().contains(stored));
+            }
+        }
+        EXPECT_GE(stills, 1);
+    }
+}

@@ -406,6 +406,10 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
     {
         OVNUserAdministration first(&db, *alerts);
         setUpUsers(first);
+        // A second group with the same member and no privileges, to be selected after "Admin".
+        ASSERT_TRUE(first.login("jdoe", "secret1"));
+        const QString plain = first.addGroup("Plain");
+        ASSERT_FALSE(first.addMember(first.userForLogin("jdoe").value("mid").toString(), plain).isEmpty());
     }
     const QString adminGroup = OVNUserAdministration(&db, *alerts).groupNamed("Admin").value("mid").toString();
     const QString folder = db.addCategoryListEntry("Shots", "C");
@@ -465,8 +469,16 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
             delete window.data();
         } else {
             auto *manager = new OVNUserManager(std::move(through));
-            QObject::connect(manager, &OVNUserManager::statusShown, manager,
-                             [&said](const QString &text) { said.append(text); });
+            // What the group panel shows while the window waits: nothing of the group before.
+            QStringList shownWhileWaiting;
+            QObject::connect(manager, &OVNUserManager::statusShown, manager, [&](const QString &text) {
+                said.append(text);
+                if (text == OVNCatalogOpening::waitingText())
+                    shownWhileWaiting << QStringLiteral("%1 members, manage users %2 %3")
+                                             .arg(manager->memberTable()->rowCount())
+                                             .arg(manager->manageUsersBox()->isChecked() ? "checked" : "unchecked")
+                                             .arg(manager->manageUsersBox()->isEnabled() ? "enabled" : "disabled");
+            });
             QTimer answerer;
             QObject::connect(&answerer, &QTimer::timeout, [&] {
                 QDialog *sheet = manager->currentSheet();
@@ -482,14 +494,26 @@ TEST_P(UserManagerTest, TheWindowsSayTheyWaitForTheServerAndThenStore)
             QTableWidget *users = manager->userTable();
             ASSERT_GE(users->rowCount(), 1);
             const QString user = users->item(0, 0)->data(Qt::UserRole).toString();
-            proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
-            if (c.road == Road::Members) {
-                QTableWidget *groups = manager->groupTable();
+            QTableWidget *groups = manager->groupTable();
+            const auto select = [groups](const QString &name) {
                 for (int row = 0; row < groups->rowCount(); ++row) {
-                    if (groups->item(row, 0)->text() == "Admin")
+                    if (groups->item(row, 0)->text() == name)
                         groups->selectRow(row);
                 }
-                EXPECT_GE(manager->memberTable()->rowCount(), 1);
+            };
+            if (c.road == Road::Members) {
+                select("Admin");
+                ASSERT_TRUE(manager->manageUsersBox()->isChecked());
+            }
+            proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
+            if (c.road == Road::Members) {
+                select("Plain");
+                EXPECT_EQ(manager->memberTable()->rowCount(), 1);
+                EXPECT_FALSE(manager->manageUsersBox()->isChecked());
+                EXPECT_TRUE(manager->manageUsersBox()->isEnabled());
+                EXPECT_FALSE(shownWhileWaiting.isEmpty());
+                for (const QString &shown : std::as_const(shownWhileWaiting))
+                    EXPECT_EQ(shown, "0 members, manage users unchecked disabled");
             } else {
                 users->item(0, 0)->setText("Renamed while away");
                 EXPECT_EQ(db.rowsForQuery("select name from strvusers where mid=$1", {user}).value(0).value(0),

@@ -48,14 +48,14 @@ check "refused: Wrong login" "wrong" login "$me"
 check "refused: Wrong login" "" login "$me"
 # A change needs the manager's password first.
 check "refused: Wrong login" "wrong" add-user bob
-check "ok:" "$admin_pw" add-user bob
+check "ok: user bob added (catalog id " "$admin_pw" add-user bob
 check "refused: Login already in use" "$admin_pw" add-user bob
 check "refused: Nobody could manage users" "$admin_pw" delete-user "$me"
 check "refused: Nobody could manage users" "$admin_pw" delete-group Admin
 check "refused: Nobody could manage users" "$admin_pw" remove-member "$me" Admin
 check "refused: Nobody could manage users" "$admin_pw" group-privileges Admin "WEB ACCESS"
-check "ok:" "$admin_pw" group-privileges Staff
-check "ok:" "$admin_pw" add-member bob Staff
+check "ok: group Staff made; it has no privileges" "$admin_pw" group-privileges Staff
+check "ok: member: bob is in the group Staff" "$admin_pw" add-member bob Staff
 check "refused: User is already member" "$admin_pw" add-member bob Staff
 check "refused: A password is needed" "$admin_pw" password bob
 check "ok:" "$admin_pw"$'\n'"$bob_pw" password bob

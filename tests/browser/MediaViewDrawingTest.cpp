@@ -265,3 +265,30 @@ TEST_F(MediaViewDrawing, CompactCellFieldsFitEveryPictureShape)
             shown << field.shown;
     EXPECT_EQ(shown, QStringList({"320x240", "01:02:05"}));
 }
+
+// The express panel's compact cell of a panoramic movie, at the smallest width and at one a little
+// under the first-run size: the picture is too low for both bands, and the bottom one keeps the
+// movie sign; a duration that does not fit beside it shows as an ellipsis.
+TEST_F(MediaViewDrawing, ACompactPanoramicMovieCellAlwaysShowsTheMovieSign)
+{
+    view.setThumbnailStyle(OVNMediaView::CompactStyle);
+    MediaRecord movie;
+    movie.insert("displaytag", "A panorama of the whole bay from the hill_0001.MP4");
+    movie.insert("imagewidth", "1920");
+    movie.insert("imageheight", "360");
+    movie.insert("filetype", "Movie;3725");
+    movie.insert("rating", "4");
+    for (const int width : {48, 118}) {
+        SCOPED_TRACE(width);
+        view.setThumbnailWidth(width);
+        const QList<OVNCellField> fields = view.expressCellFields(view.imageRect(0), {1920, 360}, movie);
+        bool sign = false;
+        for (const OVNCellField &field : fields) {
+            sign = sign || (field.kind == OVNCellField::Kind::MovieSign && field.isShown());
+            if (field.kind == OVNCellField::Kind::Text && field.isShown() && field.shown != field.whole) {
+                EXPECT_TRUE(field.shown.contains(QChar(0x2026))) << qPrintable(field.shown);
+            }
+        }
+        EXPECT_TRUE(sign);
+    }
+}

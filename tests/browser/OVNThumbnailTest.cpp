@@ -12,6 +12,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 MediaRecord record(const QVariantMap &fields)
@@ -394,4 +396,59 @@ TEST(OVNThumbnailTest, CutNamesAnswerTheirWholeTextAndUnderscoresShow)
                 << qPrintable(c.name);
         }
     }
+}
+
+// A panoramic movie in every style whose layout shows the movie sign, at the smallest cell and at
+// one a little under the first-run size: the picture is too low for both info bars, and the one
+// with the sign keeps it, drawn white with its dark halo over a white picture; what does not fit
+// beside it ends in an ellipsis, never cut short without one.
+TEST(OVNThumbnailTest, APanoramicMovieCellAlwaysShowsTheMovieSign)
+{
+    const MediaRecord movie = record({{"displaytag", "A panorama of the whole bay from the hill_0001.MP4"},
+                                      {"imagewidth", "1920"},
+                                      {"imageheight", "360"},
+                                      {"filetype", "Movie;3725"},
+                                      {"filesize", "123456789"},
+                                      {"rating", "4"}});
+    const QString ellipsis(QChar(0x2026));
+    int styles = 0;
+    for (int style = 0; style <= 3; ++style) {
+        const QVariantMap layout = OVNThumbnailHelper::getLayoutForThumbnail(style);
+        bool showsSign = false;
+        for (const char *bar : {"Top", "Bottom"}) {
+            const QString prefix = QStringLiteral("udf%1Bar").arg(bar);
+            if (layout.value(QStringLiteral("udfEnable%1InfoBar").arg(bar)).toString() != "1")
+                continue;
+            for (const char *place : {"Left", "Middle", "Right"})
+                showsSign = showsSign || layout.value(prefix + place).toString() == "2";
+        }
+        if (!showsSign)
+            continue;
+        ++styles;
+        for (const int size : {48, 118}) {
+            SCOPED_TRACE(qPrintable(QStringLiteral("style %1 at %2").arg(style).arg(size)));
+            OVNThumbnail renderer;
+            renderer.setWidth(style == 3 ? size + 300 : size);
+            renderer.setHeight(size);
+            renderer.setLayout(layout);
+            const QList<OVNCellField> fields = renderer.cellFields(QSizeF(1920, 360), movie);
+            const auto sign = std::find_if(fields.begin(), fields.end(), [](const OVNCellField &field) {
+                return field.kind == OVNCellField::Kind::MovieSign;
+            });
+            ASSERT_NE(sign, fields.end());
+            ASSERT_TRUE(sign->isShown());
+            for (const OVNCellField &field : fields) {
+                if (field.kind == OVNCellField::Kind::Text && field.isShown() && field.shown != field.whole) {
+                    EXPECT_TRUE(field.shown.contains(ellipsis)) << qPrintable(field.shown);
+                }
+            }
+            // Drawn over a white picture: the sign's body white, a dark halo beside it.
+            const QImage cell = renderer.createThumbnailForImage(picture(1920, 360, Qt::white), movie);
+            const QPoint body = sign->rect.center().toPoint();
+            EXPECT_EQ(cell.pixelColor(body), QColor(Qt::white));
+            const QColor beside = cell.pixelColor(int(sign->rect.left()) - 1, body.y());
+            EXPECT_LT(beside.lightnessF(), 0.6f) << qPrintable(beside.name());
+        }
+    }
+    EXPECT_GE(styles, 1);
 }

@@ -219,7 +219,7 @@ TEST(FileListExpansion, SkippedPathsAreNamedWithTheirReason)
         {root + "/pipe.jpg", "a named pipe, not a file"},
         {root + "/zero.jpg", "a device, not a file"},
         {root + "/dangling.jpg", "a link to something that does not exist"},
-        {root + "/caf\\xE9.jpg", "the name is not valid UTF-8"},
+        {root + "/caf" + QChar(0xDCE9) + ".jpg", "the name is not valid UTF-8"},
         {root + "/missing.jpg", "does not exist"},
     };
     // Root reads every folder; anyone else finds the locked one unreadable.

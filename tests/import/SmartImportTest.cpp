@@ -167,7 +167,7 @@ TEST_P(SmartImportTest, FilesItCannotTakeAreNamed)
         QVariantList items;
         QStringList named; // "path: reason"
     } cases[] = {
-        {"the folder alone", {card}, {card + "/f\\xEAte.jpg: the name is not valid UTF-8"}},
+        {"the folder alone", {card}, {card + "/f" + QChar(0xDCEA) + "te.jpg: the name is not valid UTF-8"}},
         {"the files given",
          {card + "/ok.jpg", latin1Argument, missing},
          {latin1Argument + ": the name is not valid UTF-8", missing + ": does not exist"}},

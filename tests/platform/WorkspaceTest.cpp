@@ -1,5 +1,7 @@
 #include "platform/Workspace.h"
 
+#include "../support/ScriptedAlertPresenter.h"
+
 #include <gtest/gtest.h>
 
 #include <QDBusConnection>
@@ -198,14 +200,25 @@ TEST(WorkspaceTest, RevealAsksTheFileManagerOnTheBusElseOpensTheFolders)
     FolderRecorder folders;
     QDesktopServices::setUrlHandler("file", &folders, "open");
     const auto unsetHandler = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
+    ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
 
-    // Without a file manager on the bus (or without a bus), each folder opens once.
+    // Without a file manager on the bus (or without a bus), each folder opens once, with the
+    // desktop's application for folders; without one the user is told that nothing can show them.
     const QDBusConnectionInterface *names = QDBusConnection::sessionBus().interface();
     if (names == nullptr
         || (!names->isServiceRegistered("org.freedesktop.FileManager1")
             && !names->activatableServiceNames().value().contains("org.freedesktop.FileManager1"))) {
+        XdgFolders xdg;
+        EXPECT_EQ(Workspace::revealFiles({"/p/a.jpg"}), Workspace::RevealResult::Failed);
+        EXPECT_TRUE(folders.opened.isEmpty());
+        ASSERT_EQ(alerts->shown().size(), 1);
+        EXPECT_EQ(alerts->shown().first().message, "No application is set to open \"p\".");
+
+        writeFile(xdg.dir.filePath("data/applications/files.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Files\nExec=files %U\nMimeType=inode/directory;\n");
         EXPECT_EQ(Workspace::revealFiles({"/p/a.jpg", "/p/b.jpg", "/q/c.jpg"}), Workspace::RevealResult::Folder);
         EXPECT_EQ(folders.opened, (QList<QUrl>{QUrl::fromLocalFile("/p"), QUrl::fromLocalFile("/q")}));
+        EXPECT_EQ(alerts->shown().size(), 1);
     }
 
     // Only on a private session bus (ctest runs this test again under dbus-run-session), never on

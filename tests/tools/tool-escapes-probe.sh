@@ -67,5 +67,20 @@ ovn-slideshow|both|"$tools/ovn-slideshow" "$work/files/$real" "$work/files/$type
 ovn-imgload|both|"$tools/ovn-imgload" "$work/files/$real" -o "$work/files/$typed.png"
 TABLE
 
+# A name with the byte 0xE9, which is not UTF-8, and one typed with the four characters \xE9: the
+# import names the first as not imported, written \xE9, and prints the second with its backslash
+# doubled, so that the two never look alike.
+mkdir -p "$work/bytes"
+for name in "caf"$'\xe9'".ppm" 'caf\xE9.ppm'; do
+    { printf 'P6\n4 2\n255\n'; head -c 24 /dev/zero | tr '\0' 'd'; } > "$work/bytes/$name"
+done
+"$tools/ovn-import" "$work/bytes.sqlite" Bytes "$work/bytes" >"$work/bytes.out" 2>&1
+grep -qF -- 'caf\xE9.ppm: the name is not valid UTF-8' "$work/bytes.out" \
+    || fail "ovn-import: the byte that is not UTF-8 is not written out: $(head -c 300 "$work/bytes.out" | cat -v)"
+grep -qF -- 'caf\\xE9.ppm' "$work/bytes.out" \
+    || fail "ovn-import: the typed backslash is not doubled: $(head -c 300 "$work/bytes.out" | cat -v)"
+! grep -qF -- 'caf\\xE9.ppm: the name is not valid UTF-8' "$work/bytes.out" \
+    || fail "ovn-import: the two names look alike: $(head -c 300 "$work/bytes.out" | cat -v)"
+
 [ "$failures" -eq 0 ] && echo "tool escapes probe: every printing tool writes control characters and backslashes out"
 exit $((failures > 0))

@@ -2,6 +2,8 @@
 // print it.
 #pragma once
 
+#include "platform/FileAccess.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,22 +17,39 @@ namespace ToolText {
 // written \\, so that the output reads back unambiguously: a title typed as the four characters
 // "\x1b" prints as \\x1b, a real escape as \x1b. Always, not only on a terminal: output sent to a
 // file or a pipe is read on a terminal later. All else is left as it is.
+//
+// A byte of a file name that is not UTF-8 (held as FileAccess::textOfName holds it) is written
+// \xHH too, in capitals (caf\xE9.jpg), which with the doubled backslash no name's own text can
+// print; any other lone surrogate as \uHHHH.
 inline QString printable(const QString &text)
 {
-    const auto special = [](QChar c) {
-        const char16_t u = c.unicode();
-        return u < 0x20 || (u >= 0x7f && u < 0xa0) || u == u'\\';
+    // A surrogate outside a pair (a pair is one character beyond U+FFFF, left as it is).
+    const auto lone = [&text](qsizetype i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate())
+            return i + 1 >= text.size() || !text.at(i + 1).isLowSurrogate();
+        if (c.isLowSurrogate())
+            return i == 0 || !text.at(i - 1).isHighSurrogate();
+        return false;
     };
-    if (std::none_of(text.cbegin(), text.cend(), special))
+    const auto special = [&](qsizetype i) {
+        const char16_t u = text.at(i).unicode();
+        return u < 0x20 || (u >= 0x7f && u < 0xa0) || u == u'\\' || lone(i);
+    };
+    qsizetype first = 0;
+    while (first < text.size() && !special(first))
+        ++first;
+    if (first == text.size())
         return text;
-    QString out;
+    QString out = text.left(first);
     out.reserve(text.size() + 8);
-    for (const QChar c : text) {
+    for (qsizetype i = first; i < text.size(); ++i) {
+        const QChar c = text.at(i);
         const char16_t u = c.unicode();
-        if (!special(c))
+        if (!special(i))
             out += c;
-        else if (u == u'\\')
-            out += QStringLiteral("\\\\");
+        else if (FileAccess::heldByte(c) >= 0 || u == u'\\')
+            out += FileAccess::shownName(c);
         else if (u < 0x20 || u == 0x7f)
             out += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
         else

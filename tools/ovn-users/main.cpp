@@ -126,6 +126,30 @@ int ok(const QString &text)
     return 0;
 }
 
+// What a change made, in words: the names it was given, and a new user's id in the catalog.
+QString userAdded(const QString &login, const QString &mid)
+{
+    return QStringLiteral("user %1 added (catalog id %2)").arg(login, mid);
+}
+
+QString groupPrivileges(const QString &group, const QStringList &privileges, bool made)
+{
+    QString listed;
+    for (qsizetype i = 0; i < privileges.size(); ++i)
+        listed += (i == 0                       ? QString()
+                   : i + 1 == privileges.size() ? QStringLiteral(" and ")
+                                                : QStringLiteral(", "))
+                  + privileges.at(i);
+    return QStringLiteral("group %1 %2 %3")
+        .arg(group, made ? QStringLiteral("made; it has") : QStringLiteral("has"),
+             listed.isEmpty() ? QStringLiteral("no privileges") : QStringLiteral("the privileges ") + listed);
+}
+
+QString memberAdded(const QString &login, const QString &group)
+{
+    return QStringLiteral("member: %1 is in the group %2").arg(login, group);
+}
+
 // The password read once, for every attempt.
 QString readPasswordOnce(std::optional<QString> &kept)
 {
@@ -323,10 +347,10 @@ int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString
         return refuse(OVNUserAdministration::loginFailedText());
     if (action == QLatin1String("add-user")) {
         if (again && sent && users.userForLogin(args.at(0)).value(CatalogNames::keyMid).toString() == chosenId("user"))
-            return ok(QStringLiteral("user ") + chosenId("user"));
+            return ok(userAdded(args.at(0), chosenId("user")));
         sent = true;
         const QString mid = users.addUser(args.at(0), chosenId("user"));
-        return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("user ") + mid);
+        return mid.isEmpty() ? refuse(alerts.last) : ok(userAdded(args.at(0), mid));
     }
     if (action == QLatin1String("delete-group") || action == QLatin1String("group-privileges")) {
         const QVariantMap group = users.groupNamed(args.at(0));
@@ -340,14 +364,15 @@ int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString
             if (mid.isEmpty())
                 return refuse(alerts.last);
             if (users.setGroupPrivileges(mid, args.mid(1)))
-                return ok(QStringLiteral("group ") + mid);
+                return ok(groupPrivileges(args.at(0), args.mid(1), true));
             return refuse(alerts.last);
         }
         const QString mid = group.value(CatalogNames::keyMid).toString();
         sent = true;
         if (action == QLatin1String("delete-group"))
             return users.deleteGroup(mid) ? ok(QStringLiteral("deleted")) : refuse(alerts.last);
-        return users.setGroupPrivileges(mid, args.mid(1)) ? ok(QStringLiteral("group ") + mid) : refuse(alerts.last);
+        return users.setGroupPrivileges(mid, args.mid(1)) ? ok(groupPrivileges(args.at(0), args.mid(1), false))
+                                                          : refuse(alerts.last);
     }
 
     const QVariantMap user = users.userForLogin(args.at(0));
@@ -373,10 +398,10 @@ int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString
         if (again && sent)
             for (const QVariantMap &member : users.members(groupMid))
                 if (member.value(CatalogNames::keyMid).toString() == chosenId("member"))
-                    return ok(QStringLiteral("member ") + chosenId("member"));
+                    return ok(memberAdded(args.at(0), args.at(1)));
         sent = true;
         const QString mid = users.addMember(userMid, groupMid, chosenId("member"));
-        return mid.isEmpty() ? refuse(alerts.last) : ok(QStringLiteral("member ") + mid);
+        return mid.isEmpty() ? refuse(alerts.last) : ok(memberAdded(args.at(0), args.at(1)));
     }
     for (const QVariantMap &member : users.members(groupMid))
         if (member.value(QStringLiteral("usermid")).toString() == userMid && (sent = true))
