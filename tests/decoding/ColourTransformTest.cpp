@@ -1,0 +1,130 @@
+#include "decoding/ColourTransform.h"
+#include "tests/support/ColourFiles.h"
+
+#include <gtest/gtest.h>
+
+using Samples = ColourTransform::Samples;
+
+namespace {
+
+QRgb converted(Samples samples, const QByteArray &icc, const std::vector<uchar> &pixel, int stride = 0)
+{
+    const ColourTransform transform = ColourTransform::toSRgb(samples, icc, stride);
+    QRgb out = 0;
+    transform.convert(pixel.data(), &out, 1);
+    return transform.isValid() ? out : QRgb(0);
+}
+
+QRgb convertedLab(float l, float a, float b)
+{
+    const float lab[3] = {l, a, b};
+    QRgb out = 0;
+    ColourTransform::toSRgb(Samples::LabFloat, {}, 3).convert(lab, &out, 1);
+    return out;
+}
+
+} // namespace
+
+// Samples of each kind reach sRGB through the profile that describes them: an embedded one where
+// it describes such samples, else the standard one of the kind; colours known from the spaces'
+// definitions (sRGB's primaries in Adobe RGB and in D50 Lab).
+TEST(ColourTransformTest, EachKindOfSamplesReachesSRgbThroughItsProfile)
+{
+    const QByteArray adobe = colourfiles::adobeRgbProfile();
+    // sRGB's primaries as Adobe RGB stores them, and Adobe RGB's own red and blue, which sRGB shares.
+    struct Case {
+        const char *name;
+        QRgb stored;
+        QRgb want;
+    };
+    const Case adobeCases[] = {
+        {"srgb green", qRgb(144, 255, 60), qRgb(0, 255, 0)},
+        {"red", qRgb(255, 0, 0), qRgb(255, 0, 0)},
+        {"blue", qRgb(0, 0, 255), qRgb(0, 0, 255)},
+        {"white", qRgb(255, 255, 255), qRgb(255, 255, 255)},
+        {"mid grey", qRgb(128, 128, 128), qRgb(128, 128, 128)},
+    };
+    for (const Case &c : adobeCases) {
+        SCOPED_TRACE(c.name);
+        QImage image(2, 1, QImage::Format_RGB32);
+        image.fill(c.stored);
+        ASSERT_TRUE(ColourTransform::convertToSRgb(image, adobe));
+        EXPECT_LE(colourfiles::distance(image.pixel(1, 0), c.want), 6) << std::hex << image.pixel(1, 0);
+    }
+    // sRGB's primaries and white in ICC's D50 Lab.
+    EXPECT_LE(colourfiles::distance(convertedLab(29.57f, 68.30f, -112.03f), qRgb(0, 0, 255)), 6);
+    EXPECT_LE(colourfiles::distance(convertedLab(54.29f, 80.80f, 69.89f), qRgb(255, 0, 0)), 6);
+    EXPECT_LE(colourfiles::distance(convertedLab(87.82f, -79.27f, 80.99f), qRgb(0, 255, 0)), 6);
+    EXPECT_EQ(convertedLab(100.f, 0.f, 0.f), qRgb(255, 255, 255));
+
+    const QByteArray standard = ColourTransform::standardCmykProfile();
+    const QByteArray other = colourfiles::systemProfile("ps_cmyk.icc");
+    if (standard.isEmpty() || other.isEmpty())
+        GTEST_SKIP() << "no CMYK profiles installed (libgs-common)";
+    // Inks through the embedded profile; a profile of another space, or bytes of none, leave
+    // them to the standard one.
+    struct InkCase {
+        const char *name;
+        Samples samples;
+        QByteArray icc;
+        std::vector<uchar> pixel;
+        int stride;
+        QRgb want;
+        bool embedded;
+    };
+    const InkCase inks[] = {
+        {"cyan, embedded", Samples::Cmyk8, other, {255, 0, 0, 0}, 4, colourfiles::inksThrough(other, 255, 0, 0, 0),
+         true},
+        {"red, embedded", Samples::Cmyk8, other, {0, 255, 255, 0}, 4, colourfiles::inksThrough(other, 0, 255, 255, 0),
+         true},
+        {"red, inverted", Samples::InvertedCmyk8, other, {255, 0, 0, 255}, 4,
+         colourfiles::inksThrough(other, 0, 255, 255, 0), true},
+        {"red, 16 bits", Samples::Cmyk16, other, {0, 0, 255, 255, 255, 255, 0, 0}, 4,
+         colourfiles::inksThrough(other, 0, 255, 255, 0), true},
+        {"red, alpha skipped", Samples::Cmyk8, other, {0, 255, 255, 0, 17, 0, 0, 0, 0, 0}, 5,
+         colourfiles::inksThrough(other, 0, 255, 255, 0), true},
+        {"an RGB profile", Samples::Cmyk8, adobe, {0, 255, 255, 0}, 4,
+         colourfiles::inksThrough(standard, 0, 255, 255, 0), false},
+        {"no profile", Samples::Cmyk8, QByteArray(), {0, 255, 255, 0}, 4,
+         colourfiles::inksThrough(standard, 0, 255, 255, 0), false},
+        {"bytes of no profile", Samples::Cmyk8, QByteArray(4096, 'x'), {0, 0, 0, 255}, 4,
+         colourfiles::inksThrough(standard, 0, 0, 0, 255), false},
+    };
+    for (const InkCase &c : inks) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ColourTransform::toSRgb(c.samples, c.icc, c.stride).usesEmbeddedProfile(), c.embedded);
+        const QRgb got = converted(c.samples, c.icc, c.pixel, c.stride);
+        EXPECT_EQ(qAlpha(got), 255);
+        EXPECT_LE(colourfiles::distance(got, c.want), 3) << std::hex << got << " for " << c.want;
+    }
+    // The two profiles differ where it shows: the embedded one was the one used.
+    EXPECT_GT(colourfiles::distance(colourfiles::inksThrough(other, 0, 255, 255, 0),
+                                    colourfiles::inksThrough(standard, 0, 255, 255, 0)),
+              6);
+}
+
+// A picture converted in place keeps its translucency and its format; one of sRGB's own profile,
+// or of a profile that is not RGB, is left as it is.
+TEST(ColourTransformTest, PicturesAreConvertedInPlaceKeepingTranslucency)
+{
+    const QByteArray adobe = colourfiles::adobeRgbProfile();
+    QImage translucent(4, 1, QImage::Format_ARGB32_Premultiplied);
+    translucent.fill(qPremultiply(qRgba(144, 255, 60, 128)));
+    ASSERT_TRUE(ColourTransform::convertToSRgb(translucent, adobe));
+    EXPECT_EQ(translucent.format(), QImage::Format_ARGB32_Premultiplied);
+    const QRgb pixel = qUnpremultiply(translucent.pixel(0, 0));
+    EXPECT_EQ(qAlpha(pixel), 128);
+    EXPECT_LE(colourfiles::distance(pixel, qRgb(0, 255, 0)), 8) << std::hex << pixel;
+
+    QImage same(4, 1, QImage::Format_RGB32);
+    same.fill(qRgb(144, 255, 60));
+    ASSERT_TRUE(ColourTransform::convertToSRgb(same, colourfiles::sRgbProfile()));
+    EXPECT_LE(colourfiles::distance(same.pixel(0, 0), qRgb(144, 255, 60)), 2);
+
+    const QByteArray inks = colourfiles::systemProfile("ps_cmyk.icc");
+    if (!inks.isEmpty()) {
+        const QImage before = same;
+        EXPECT_FALSE(ColourTransform::convertToSRgb(same, inks));
+        EXPECT_EQ(same, before);
+    }
+}
