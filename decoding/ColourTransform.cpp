@@ -6,7 +6,6 @@
 
 #include <lcms2.h>
 
-
 namespace {
 
 struct ProfileClose {
@@ -19,8 +18,7 @@ struct ProfileClose {
 using Profile = std::unique_ptr<void, ProfileClose>;
 
 // QRgb values as they lie in memory.
-constexpr cmsUInt32Number qrgbFormat =
-    QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TYPE_BGRA_8 : TYPE_ARGB_8;
+constexpr cmsUInt32Number qrgbFormat = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TYPE_BGRA_8 : TYPE_ARGB_8;
 
 // A profile of the file's, where it describes samples of `space` and serves to convert them from.
 Profile embeddedProfile(const QByteArray &icc, cmsColorSpaceSignature space)
@@ -122,21 +120,19 @@ bool ColourTransform::convertToSRgb(QImage &image, const QByteArray &icc)
     const ColourTransform transform = toSRgb(Samples::Rgb32, icc);
     if (!transform.isValid())
         return false;
+    // In place: a large picture is never held twice.
     const QImage::Format format = image.format();
-    QImage converted = image;
     if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32)
-        converted.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    if (converted.isNull())
+        image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
         return false;
-    // (Detached here: the picture is converted in place, row by row.)
-    for (int y = 0; y < converted.height(); ++y) {
-        auto *row = reinterpret_cast<QRgb *>(converted.scanLine(y));
-        cmsDoTransform(transform.m_transform.get(), row, row, cmsUInt32Number(converted.width()));
+    for (int y = 0; y < image.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(image.scanLine(y));
+        cmsDoTransform(transform.m_transform.get(), row, row, cmsUInt32Number(image.width()));
     }
     if (format == QImage::Format_ARGB32_Premultiplied)
-        converted.convertTo(QImage::Format_ARGB32_Premultiplied);
-    converted.setColorSpace(QColorSpace(QColorSpace::SRgb));
-    image = std::move(converted);
+        image.convertTo(QImage::Format_ARGB32_Premultiplied);
+    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
     return true;
 }
 
@@ -165,8 +161,8 @@ QString ColourTransform::spaceOf(const QByteArray &icc)
 QByteArray ColourTransform::standardCmykProfile()
 {
     static const QByteArray profile = [] {
-        for (const char *path : {"/usr/share/color/icc/ghostscript/default_cmyk.icc",
-                                 "/usr/share/color/icc/ghostscript/ps_cmyk.icc"}) {
+        for (const char *path :
+             {"/usr/share/color/icc/ghostscript/default_cmyk.icc", "/usr/share/color/icc/ghostscript/ps_cmyk.icc"}) {
             QFile file(QString::fromLatin1(path));
             if (file.open(QIODevice::ReadOnly) && file.size() <= maxProfileBytes) {
                 const QByteArray bytes = file.read(maxProfileBytes);

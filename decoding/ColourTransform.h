@@ -44,10 +44,11 @@ public:
     // `count` pixels from `in` into `out` as opaque QRgb values.
     void convert(const void *in, QRgb *out, int count) const;
 
-    // The picture's pixels from `icc` (an RGB profile) into sRGB in place, translucency kept;
-    // RGB32, ARGB32 and premultiplied ARGB32 pictures (others are made one of those first). False,
-    // the picture untouched, where the profile is no RGB profile LittleCMS reads or the picture
-    // cannot be converted; true also where it describes sRGB itself (nothing then changes).
+    // The picture's pixels from `icc` (an RGB profile) into sRGB in place (never held twice),
+    // translucency kept; RGB32, ARGB32 and premultiplied ARGB32 pictures (others are made one of
+    // those first). False, the picture untouched, where the profile is no RGB profile LittleCMS
+    // reads; false with a null picture where it could not be made one of those formats; true also
+    // where the profile describes sRGB itself (nothing then changes).
     static bool convertToSRgb(QImage &image, const QByteArray &icc);
 
     // Whether `icc` describes sRGB (as far as its primaries and curves say).

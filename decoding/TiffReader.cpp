@@ -122,7 +122,11 @@ public:
         TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
         TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
         const bool floating = format == SAMPLEFORMAT_IEEEFP && bits == 32;
-        if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) || (format != SAMPLEFORMAT_UINT && !floating))
+        if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
+            return std::nullopt;
+        // (CIELab's a* and b* are signed whatever the sample format says; some writers say so.)
+        if (format != SAMPLEFORMAT_UINT && !floating
+            && !(format == SAMPLEFORMAT_INT && photometric == PHOTOMETRIC_CIELAB))
             return std::nullopt;
         ScanlineConverter c;
         c.m_bits = bits;
@@ -161,7 +165,7 @@ public:
         }
         case PHOTOMETRIC_CIELAB:
         case PHOTOMETRIC_ICCLAB:
-            if (bits != 8 && bits != 16)
+            if (bits != 8 && bits != 16 && !floating)
                 return std::nullopt;
             c.m_colours = 3;
             c.m_lab = true;
@@ -170,7 +174,7 @@ public:
         default:
             return std::nullopt;
         }
-        if (floating && (c.m_palette || c.m_cmyk || c.m_lab))
+        if (floating && (c.m_palette || c.m_cmyk))
             return std::nullopt;
         if (samples < c.m_colours
             || (!floating && bits != 8 && bits != 16
@@ -247,15 +251,13 @@ public:
                 return;
             }
         }
-        if (m_float) {
+        if (m_float && !m_lab) {
             const auto *samples = reinterpret_cast<const float *>(line);
             for (int x = 0; x < width; ++x, samples += m_samples) {
                 const int r = encodedLinear(samples[0]);
                 const int g = m_colours == 3 ? encodedLinear(samples[1]) : r;
                 const int b = m_colours == 3 ? encodedLinear(samples[2]) : r;
-                const float alpha = m_alpha ? samples[m_colours] : 1.f;
-                const int a = int(std::lround((alpha > 0.f ? std::min(alpha, 1.f) : 0.f) * 255.f));
-                out[x] = premultiplied(r, g, b, a);
+                out[x] = premultiplied(r, g, b, m_alpha ? floatAlpha(samples[m_colours]) : 255);
             }
             return;
         }
@@ -278,9 +280,11 @@ public:
                 m_transform.convert(line, out, width);
             }
             if (m_alpha)
-                for (int x = 0; x < width; ++x)
-                    out[x] = premultiplied(qRed(out[x]), qGreen(out[x]), qBlue(out[x]),
-                                           sample(qint64(x) * m_samples + m_colours));
+                for (int x = 0; x < width; ++x) {
+                    const qint64 at = qint64(x) * m_samples + m_colours;
+                    const int a = m_float ? floatAlpha(reinterpret_cast<const float *>(line)[at]) : sample(at);
+                    out[x] = premultiplied(qRed(out[x]), qGreen(out[x]), qBlue(out[x]), a);
+                }
             return;
         }
         for (int x = 0; x < width; ++x) {
@@ -316,9 +320,16 @@ private:
         return qRgba(std::min(r, a), std::min(g, a), std::min(b, a), a);
     }
 
-    // The pixel's L*, a*, b*: CIELab stores a* and b* signed, ICC's Lab offset by half the range.
+    static int floatAlpha(float alpha) { return int(std::lround((alpha > 0.f ? std::min(alpha, 1.f) : 0.f) * 255.f)); }
+
+    // The pixel's L*, a*, b*: CIELab stores a* and b* signed, ICC's Lab offset by half the range;
+    // floating-point samples are the values themselves.
     void labOf(const uchar *line, qint64 base, float *lab) const
     {
+        if (m_float) {
+            std::memcpy(lab, reinterpret_cast<const float *>(line) + base, 3 * sizeof(float));
+            return;
+        }
         if (m_bits == 8) {
             lab[0] = float(line[base]) * (100.f / 255.f);
             for (int i = 1; i < 3; ++i)
@@ -677,11 +688,13 @@ QByteArray rgbProfile(TIFF *tiff)
     return RowSink::rgbProfile(embeddedProfile(tiff));
 }
 
-// Tells the thread's report the current directory's colour as stored: its space and profile.
+// Tells the thread's report the current directory's colour as stored: its space and profile
+// (not of floating-point samples, which are read as linear sRGB whatever profile they carry).
 void noteColour(TIFF *tiff)
 {
-    quint16 photometric = 0;
+    quint16 photometric = 0, format = SAMPLEFORMAT_UINT;
     TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
     QString space;
     switch (photometric) {
     case PHOTOMETRIC_MINISWHITE:
@@ -704,7 +717,7 @@ void noteColour(TIFF *tiff)
     default:
         return;
     }
-    DecodeReport::colour(space, embeddedProfile(tiff));
+    DecodeReport::colour(space, format == SAMPLEFORMAT_IEEEFP ? QByteArray() : embeddedProfile(tiff));
 }
 
 // The picture of the current directory averaged down to no less than `target`. `reservation`

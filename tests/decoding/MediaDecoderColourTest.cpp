@@ -79,43 +79,54 @@ TEST(MediaDecoderColourTest, PicturesComeInTheirOwnColoursOnEveryRoad)
                                    return x < 32 ? std::vector<int>{200, 30, 30} : std::vector<int>{20, 40, 210};
                                }));
          },
-         qRgb(200, 30, 30), qRgb(20, 40, 210), "RGB", {}, false, qRgb(200, 30, 30)},
+         qRgb(200, 30, 30),
+         qRgb(20, 40, 210),
+         "RGB",
+         {},
+         false,
+         qRgb(200, 30, 30)},
         {"lab.tif",
          [&](const QString &path) {
              colourfiles::TiffLayout layout;
              layout.photometric = PHOTOMETRIC_CIELAB;
              // sRGB's blue and red in ICC's D50 Lab.
              return colourfiles::writeTiff(path, layout, size, [](int x, int) {
-                 return x < 32 ? std::vector<double>{29.57 * 2.55, 68, -112} : std::vector<double>{54.29 * 2.55, 81, 70};
+                 return x < 32 ? std::vector<double>{29.57 * 2.55, 68, -112}
+                               : std::vector<double>{54.29 * 2.55, 81, 70};
              });
          },
-         qRgb(0, 0, 255), qRgb(255, 0, 0), "Lab", {}, false, qRgb(0, 0, 255)},
+         qRgb(0, 0, 255),
+         qRgb(255, 0, 0),
+         "Lab",
+         {},
+         false,
+         qRgb(0, 0, 255)},
     };
     if (!inks.isEmpty()) {
         const QRgb cyan = colourfiles::inksThrough(inks, 255, 0, 0, 0);
         const QRgb red = colourfiles::inksThrough(inks, 0, 255, 255, 0);
         files.push_back({"cmyk.jpg",
                          [&](const QString &path) {
-                             return writeBytes(path, colourfiles::writeJpeg(size, true, inks, [](int x, int) {
-                                                   return x < 32 ? std::vector<int>{255, 0, 0, 0}
-                                                                 : std::vector<int>{0, 255, 255, 0};
-                                               }));
+                             return writeBytes(
+                                 path, colourfiles::writeJpeg(size, true, inks, [](int x, int) {
+                                     return x < 32 ? std::vector<int>{255, 0, 0, 0} : std::vector<int>{0, 255, 255, 0};
+                                 }));
                          },
                          cyan, red, "CMYK", inks, false, cyan});
-        files.push_back({"cmyk planes.tif",
-                         [&](const QString &path) {
-                             colourfiles::TiffLayout layout;
-                             layout.photometric = PHOTOMETRIC_SEPARATED;
-                             layout.colours = 4;
-                             layout.bits = 16;
-                             layout.planar = PLANARCONFIG_SEPARATE;
-                             layout.icc = inks;
-                             return colourfiles::writeTiff(path, layout, size, [](int x, int) {
-                                 return x < 32 ? std::vector<double>{65535, 0, 0, 0}
-                                               : std::vector<double>{0, 65535, 65535, 0};
-                             });
-                         },
-                         cyan, red, "CMYK", inks, false, cyan});
+        files.push_back(
+            {"cmyk planes.tif",
+             [&](const QString &path) {
+                 colourfiles::TiffLayout layout;
+                 layout.photometric = PHOTOMETRIC_SEPARATED;
+                 layout.colours = 4;
+                 layout.bits = 16;
+                 layout.planar = PLANARCONFIG_SEPARATE;
+                 layout.icc = inks;
+                 return colourfiles::writeTiff(path, layout, size, [](int x, int) {
+                     return x < 32 ? std::vector<double>{65535, 0, 0, 0} : std::vector<double>{0, 65535, 65535, 0};
+                 });
+             },
+             cyan, red, "CMYK", inks, false, cyan});
     }
     QTemporaryDir dir;
     for (const ColourFile &file : files) {
@@ -142,7 +153,8 @@ TEST(MediaDecoderColourTest, PicturesComeInTheirOwnColoursOnEveryRoad)
             ASSERT_FALSE(written.isNull());
             EXPECT_LE(colourfiles::distance(at(written, 8, 16), file.outputLeft), 12)
                 << box.width() << ": " << std::hex << at(written, 8, 16) << " for " << file.outputLeft;
-            const QByteArray carried = written.colorSpace().isValid() ? written.colorSpace().iccProfile() : QByteArray();
+            const QByteArray carried = written.colorSpace().isValid() ? written.colorSpace().iccProfile()
+                                                                      : QByteArray();
             if (file.outputKeepsProfile)
                 EXPECT_EQ(carried, file.profile) << box.width();
             else

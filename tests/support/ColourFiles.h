@@ -59,8 +59,8 @@ inline QRgb throughProfile(const QByteArray &icc, cmsUInt32Number format, const 
 {
     cmsHPROFILE from = cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size()));
     cmsHPROFILE to = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM transform =
-        from ? cmsCreateTransform(from, format, to, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0) : nullptr;
+    cmsHTRANSFORM transform = from ? cmsCreateTransform(from, format, to, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0)
+                                   : nullptr;
     uchar rgb[3] = {0, 0, 0};
     if (transform) {
         cmsDoTransform(transform, pixel, rgb, 1);
