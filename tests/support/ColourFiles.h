@@ -72,6 +72,29 @@ inline QRgb throughProfile(const QByteArray &icc, cmsUInt32Number format, const 
     return qRgb(rgb[0], rgb[1], rgb[2]);
 }
 
+// Every pixel of `picture` taken as inks stored as what is left of the paper (the ink 255 less
+// each channel, no black) in sRGB through `icc`, by LittleCMS.
+inline QImage leftOfPaperThrough(const QByteArray &icc, const QImage &picture)
+{
+    QImage out = picture.convertToFormat(QImage::Format_ARGB32);
+    cmsHPROFILE from = cmsOpenProfileFromMem(icc.constData(), cmsUInt32Number(icc.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform =
+        cmsCreateTransform(from, TYPE_CMYK_8_REV, to, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC, 0);
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb c = out.pixel(x, y);
+            const uchar left[4] = {uchar(qRed(c)), uchar(qGreen(c)), uchar(qBlue(c)), 255};
+            uchar rgb[3];
+            cmsDoTransform(transform, left, rgb, 1);
+            out.setPixel(x, y, qRgba(rgb[0], rgb[1], rgb[2], qAlpha(c)));
+        }
+    cmsDeleteTransform(transform);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
+    return out;
+}
+
 inline QRgb inksThrough(const QByteArray &icc, int c, int m, int y, int k)
 {
     const uchar inks[4] = {uchar(c), uchar(m), uchar(y), uchar(k)};
