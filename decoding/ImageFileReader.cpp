@@ -280,7 +280,8 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
     if (image.isNull())
         return {};
     // Qt's readers give RGB or grey, with the profile the file embeds as the picture's.
-    DecodeReport::colour(image.isGrayscale() ? QStringLiteral("grey") : QStringLiteral("RGB"),
+    const bool grey = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
+    DecodeReport::colour(grey ? QStringLiteral("grey") : QStringLiteral("RGB"),
                          image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray());
     return fitted(std::move(image), maxSize);
 }

@@ -103,9 +103,10 @@ QByteArray embeddedProfile(TIFF *tiff)
 }
 
 // The layouts read by rows of samples as stored, with the conversion of one row to premultiplied
-// ARGB32: grey, RGB or palette, 1 to 16 bits, with or without alpha; inks (CMYK) and CIELab in 8
-// or 16 bits, turned into sRGB through the file's profile (ColourTransform); grey and RGB of
-// 32-bit floating-point samples (linear light, as sRGB); interleaved, or in separate planes of 8
+// ARGB32: grey, RGB or palette, 1 to 16 bits, with or without alpha; inks (CMYK) in 8 or 16 bits
+// and CIELab in 8, 16 or 32-bit floating-point samples, turned into sRGB through the file's
+// profile (ColourTransform; Lab through ICC's own); grey and RGB of 32-bit floating-point samples
+// (linear light, as sRGB); interleaved, or in separate planes of 8
 // bits or more, which the reading puts together into interleaved rows first; in strips or tiles.
 // Strips and tiles are decoded whole (libtiff's fastest road: Deflate through libdeflate where
 // libtiff has it); a strip too large to hold is decoded a row at a time from its start.
