@@ -15,48 +15,14 @@ QRgb converted(Samples samples, const QByteArray &icc, const std::vector<uchar> 
     return transform.isValid() ? out : QRgb(0);
 }
 
-QRgb convertedLab(float l, float a, float b)
-{
-    const float lab[3] = {l, a, b};
-    QRgb out = 0;
-    ColourTransform::toSRgb(Samples::LabFloat, {}, 3).convert(lab, &out, 1);
-    return out;
-}
-
 } // namespace
 
-// Samples of each kind reach sRGB through the profile that describes them: an embedded one where
-// it describes such samples, else the standard one of the kind; colours known from the spaces'
-// definitions (sRGB's primaries in Adobe RGB and in D50 Lab).
-TEST(ColourTransformTest, EachKindOfSamplesReachesSRgbThroughItsProfile)
+// Inks reach sRGB through the profile that describes them: an embedded one where it describes
+// inks, else the standard one; in each way the readers hand them (plain, inverted, 16 bits, an
+// alpha sample beside them).
+TEST(ColourTransformTest, InksReachSRgbThroughTheirProfile)
 {
     const QByteArray adobe = colourfiles::adobeRgbProfile();
-    // sRGB's primaries as Adobe RGB stores them, and Adobe RGB's own red and blue, which sRGB shares.
-    struct Case {
-        const char *name;
-        QRgb stored;
-        QRgb want;
-    };
-    const Case adobeCases[] = {
-        {"srgb green", qRgb(144, 255, 60), qRgb(0, 255, 0)},
-        {"red", qRgb(255, 0, 0), qRgb(255, 0, 0)},
-        {"blue", qRgb(0, 0, 255), qRgb(0, 0, 255)},
-        {"white", qRgb(255, 255, 255), qRgb(255, 255, 255)},
-        {"mid grey", qRgb(128, 128, 128), qRgb(128, 128, 128)},
-    };
-    for (const Case &c : adobeCases) {
-        SCOPED_TRACE(c.name);
-        QImage image(2, 1, QImage::Format_RGB32);
-        image.fill(c.stored);
-        ASSERT_TRUE(ColourTransform::convertToSRgb(image, adobe));
-        EXPECT_LE(colourfiles::distance(image.pixel(1, 0), c.want), 6) << std::hex << image.pixel(1, 0);
-    }
-    // sRGB's primaries and white in ICC's D50 Lab.
-    EXPECT_LE(colourfiles::distance(convertedLab(29.57f, 68.30f, -112.03f), qRgb(0, 0, 255)), 6);
-    EXPECT_LE(colourfiles::distance(convertedLab(54.29f, 80.80f, 69.89f), qRgb(255, 0, 0)), 6);
-    EXPECT_LE(colourfiles::distance(convertedLab(87.82f, -79.27f, 80.99f), qRgb(0, 255, 0)), 6);
-    EXPECT_EQ(convertedLab(100.f, 0.f, 0.f), qRgb(255, 255, 255));
-
     const QByteArray standard = ColourTransform::standardCmykProfile();
     const QByteArray other = colourfiles::systemProfile("ps_cmyk.icc");
     if (standard.isEmpty() || other.isEmpty())

@@ -73,6 +73,16 @@ TEST(MediaDecoderColourTest, PicturesComeInTheirOwnColoursOnEveryRoad)
              });
          },
          qRgb(0, 255, 0), qRgb(255, 0, 0), "RGB", adobe, true, qRgb(144, 255, 60)},
+        {"adobe.png",
+         [&](const QString &path) {
+             QImage picture(size, QImage::Format_RGB32);
+             for (int y = 0; y < size.height(); ++y)
+                 for (int x = 0; x < size.width(); ++x)
+                     picture.setPixel(x, y, adobeRgb(x, y));
+             picture.setColorSpace(QColorSpace::fromIccProfile(adobe));
+             return picture.save(path);
+         },
+         qRgb(0, 255, 0), qRgb(255, 0, 0), "RGB", adobe, true, qRgb(144, 255, 60)},
         {"plain.jpg",
          [&](const QString &path) {
              return writeBytes(path, colourfiles::writeJpeg(size, false, {}, [](int x, int) {
