@@ -82,8 +82,13 @@ ColourTransform ColourTransform::toSRgb(Samples samples, const QByteArray &icc, 
         inFormat = qrgbFormat;
         break;
     }
-    if (samples != Samples::Rgb32 && stride > colours)
+    // LittleCMS describes at most seven samples beside the colours (more would spill into the
+    // format's other fields).
+    if (samples != Samples::Rgb32 && stride > colours) {
+        if (stride - colours > 7)
+            return result;
         inFormat |= EXTRA_SH(stride - colours);
+    }
     const cmsUInt32Number flags = samples == Samples::Rgb32 ? cmsFLAGS_COPY_ALPHA : 0;
     if (samples == Samples::LabFloat) {
         // Lab is Lab: the profile of ICC's own Lab (D50), whatever a file embeds.

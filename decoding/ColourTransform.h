@@ -34,7 +34,8 @@ public:
 
     // From samples of `samples` described by `icc` to sRGB, `stride` samples a pixel (the colour
     // samples first; the rest, an alpha, skipped). Invalid where neither `icc` nor a standard
-    // profile of the kind serves (RGB has none: its rows are sRGB already).
+    // profile of the kind serves (RGB has none: its rows are sRGB already), or where more than
+    // seven samples lie beside the colours.
     static ColourTransform toSRgb(Samples samples, const QByteArray &icc, int stride = 0);
 
     bool isValid() const { return bool(m_transform); }

@@ -76,8 +76,10 @@ qint64 length(ImageRepInput &input, int bytes)
 // The colour profile among the image resources from where `input` stands to `end` (resource
 // 0x040F); empty for none. Each resource: "8BIM", its id, a name (a length byte and the text,
 // padded to an even length), its length and its data (padded likewise).
-QByteArray embeddedProfile(ImageRepInput &input, qint64 end)
+QByteArray embeddedProfile(ImageRepInput &input, qint64 end, qint64 fileSize)
 {
+    // (Whatever the section claims, nothing past the end of the file is read for it.)
+    end = std::min(end, fileSize);
     constexpr int maxResources = 4096;
     for (int i = 0; i < maxResources && input.position() + 12 <= end; ++i) {
         uchar head[7];
@@ -216,7 +218,7 @@ QImage PSDImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
     if (resourceBytes < 0)
         return endsEarly();
     const qint64 resourcesEnd = input.position() + resourceBytes;
-    const QByteArray icc = embeddedProfile(input, resourcesEnd);
+    const QByteArray icc = embeddedProfile(input, resourcesEnd, device.size());
     input.seek(resourcesEnd);
     DecodeReport::colour(h.mode == Rgb || h.mode == Indexed ? QStringLiteral("RGB")
                          : h.mode == Cmyk                   ? QStringLiteral("CMYK")

@@ -103,6 +103,10 @@ TEST(ColourTransformTest, InksReachSRgbThroughTheirProfile)
         EXPECT_EQ(qAlpha(got), 255);
         EXPECT_LE(colourfiles::distance(got, c.want), 3) << std::hex << got << " for " << c.want;
     }
+    // More samples beside the inks than LittleCMS describes: no transform (the readers then take
+    // the inks off white), never one that reads the row otherwise.
+    EXPECT_FALSE(ColourTransform::toSRgb(Samples::Cmyk8, other, 12).isValid());
+    EXPECT_TRUE(ColourTransform::toSRgb(Samples::Cmyk8, other, 11).isValid());
     // The two profiles differ where it shows: the embedded one was the one used.
     EXPECT_GT(colourfiles::distance(colourfiles::inksThrough(other, 0, 255, 255, 0),
                                     colourfiles::inksThrough(standard, 0, 255, 255, 0)),
