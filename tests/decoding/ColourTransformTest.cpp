@@ -95,6 +95,13 @@ TEST(ColourTransformTest, InksReachSRgbThroughTheirProfile)
          4,
          colourfiles::inksThrough(standard, 0, 0, 0, 255),
          false},
+        {"a profile cut short",
+         Samples::Cmyk8,
+         other.left(other.size() / 2),
+         {0, 0, 0, 255},
+         4,
+         colourfiles::inksThrough(standard, 0, 0, 0, 255),
+         false},
     };
     for (const InkCase &c : inks) {
         SCOPED_TRACE(c.name);
