@@ -24,6 +24,18 @@ void DecodeReport::unsupported(const QString &kind)
         current->m_unsupported = kind;
 }
 
+void DecodeReport::colour(const QString &space, const QByteArray &profile)
+{
+    if (current && current->m_colourSpace.isEmpty() && !space.isEmpty()) {
+        current->m_colourSpace = space;
+        current->m_colourProfile = profile;
+    }
+}
+
+QString DecodeReport::notedColourSpace() { return current ? current->m_colourSpace : QString(); }
+
+QByteArray DecodeReport::notedColourProfile() { return current ? current->m_colourProfile : QByteArray(); }
+
 QString DecodeReport::unsupportedText(const QString &kind)
 {
     return QStringLiteral("the picture is of a kind the program does not read (%1)").arg(kind);

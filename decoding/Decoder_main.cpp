@@ -19,6 +19,7 @@
 // that fails ends it with exitOutOfMemory, which the caller lists as a file that needs more memory.
 
 #include "decoding/ChildConfinement.h"
+#include "decoding/ColourTransform.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
@@ -522,6 +523,9 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
         image = developedRaw(path, request.value(text("shrink")).toInt(), box);
     } else {
         image = ImageFileReader::read(path, box, &facts);
+        // RGB of a profile the picture cannot carry (one Qt does not read) is written in sRGB.
+        if (!image.colorSpace().isValid() && DecodeReport::notedColourSpace() == QLatin1String("RGB"))
+            ColourTransform::convertToSRgb(image, DecodeReport::notedColourProfile());
     }
     if (image.isNull())
         return answer;
@@ -541,6 +545,30 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
         answer.insert(text("jpegBytes"), bytes);
     return answer;
 }
+
+// A picture read for the screen (thumbnails, previews, the viewers, a picture drawn on before it
+// is written) in sRGB: the RGB rows of a file with a colour profile of its own are turned through
+// it here, so that the profile, which came with the file, is read within the decoder's
+// confinement. Inks and Lab come in sRGB from their readers already. A picture whose reader
+// noted no colour but which carries a profile (Qt's readers) is noted as RGB of that profile.
+void inScreenColours(QImage &image)
+{
+    if (image.isNull() || image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16)
+        return;
+    QByteArray icc;
+    if (DecodeReport::notedColourSpace() == QLatin1String("RGB")) {
+        icc = DecodeReport::notedColourProfile();
+    } else if (DecodeReport::notedColourSpace().isEmpty() && image.colorSpace().isValid()) {
+        icc = image.colorSpace().iccProfile();
+        if (!icc.isEmpty())
+            DecodeReport::colour(QStringLiteral("RGB"), icc);
+    }
+    if (!icc.isEmpty())
+        ColourTransform::convertToSRgb(image, icc);
+}
+
+// The largest colour profile a reply carries back (a CMYK profile is some hundreds of kilobytes).
+constexpr qsizetype maxRepliedProfileBytes = qsizetype(1) << 20;
 
 class Decoder
 {
@@ -584,6 +612,7 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     ImageFileReader::Facts facts;
     if (operation == QLatin1String("read")) {
         image = ImageFileReader::read(path, boxOf(request), &facts);
+        inScreenColours(image);
     } else if (operation == QLatin1String("readRaw")) {
         const ImageFileReader::WholeFile whole(path);
         const QByteArray &data = whole.bytes();
@@ -593,6 +622,7 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         if (!data.isEmpty() && importer.status() == OVNRAWImporter::Identified) {
             answer.insert(text("metadata"), importer.metadata());
             image = ImageFileReader::readRaw(data, boxOf(request), &facts);
+            inScreenColours(image);
         }
     } else if (operation == QLatin1String("identifyRaw")) {
         const std::optional<RawDecoder::Info> info = RawDecoder::identifyFile(path);
@@ -713,6 +743,11 @@ int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QBy
                 answer.insert(text("damage"), report.damage());
             if (!report.unsupported().isEmpty())
                 answer.insert(text("unsupported"), report.unsupported());
+            if (!report.colourSpace().isEmpty()) {
+                answer.insert(text("colourSpace"), report.colourSpace());
+                if (!report.colourProfile().isEmpty() && report.colourProfile().size() <= maxRepliedProfileBytes)
+                    answer.insert(text("colourProfile"), report.colourProfile());
+            }
         }
         DecoderFiles::release();
         const bool replied = reply(answer, image, request.value(text("directPicture")).toBool());

@@ -279,6 +279,10 @@ QImage readWithQt(QImageReader &reader, QSize maxSize, Budget budget, ImageFileR
     }
     if (image.isNull())
         return {};
+    // Qt's readers give RGB or grey, with the profile the file embeds as the picture's.
+    const bool grey = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
+    DecodeReport::colour(grey ? QStringLiteral("grey") : QStringLiteral("RGB"),
+                         image.colorSpace().isValid() ? image.colorSpace().iccProfile() : QByteArray());
     return fitted(std::move(image), maxSize);
 }
 
@@ -683,9 +687,11 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         return image;
     }
 
-    // (Peeked here first: a file that is no JPEG is not opened again for it.)
-    if (char head[3]; maxSize.isValid() && !maxSize.isEmpty() && file.peek(head, sizeof head) == qint64(sizeof head)
-                      && JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+    // (Peeked here first: a file that is no JPEG is not opened again for it.) A JPEG of inks is read
+    // here at its own size too: Qt's reader would turn its inks into RGB without their profile.
+    if (char head[3]; file.peek(head, sizeof head) == qint64(sizeof head)
+                      && JpegDecoder::looksLikeJpeg(head, sizeof head)
+                      && ((maxSize.isValid() && !maxSize.isEmpty()) || JpegDecoder::storesInks(file))) {
         if (std::optional<QImage> jpeg = readJpegReduced(path, maxSize, facts))
             return jpeg->isNull() && DecodeInterrupt::shouldStop() ? stopped(facts) : std::move(*jpeg);
     }

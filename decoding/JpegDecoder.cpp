@@ -1,5 +1,6 @@
 #include "decoding/JpegDecoder.h"
 
+#include "decoding/ColourTransform.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
@@ -86,10 +87,45 @@ void limitScans(j_common_ptr common)
 // The most a decode may hold: the process's decoding budget, and never more than maxDecodeBytes.
 qint64 decodeLimit() { return std::min(JpegDecoder::maxDecodeBytes, DecodeMemoryBudget::shared().capacity()); }
 
-// Adobe's CMYK JPEGs store the inks inverted; others plainly. Either way the colour is the ink
-// taken off white, each channel darkened by the black.
-void cmykToRgb32(const uchar *cmyk, uchar *out, int width, bool inverted)
+// The file's colour profile (from its APP2 markers, which must have been saved); empty for none.
+QByteArray embeddedProfile(j_decompress_ptr info)
 {
+    JOCTET *profile = nullptr;
+    unsigned profileBytes = 0;
+    if (!jpeg_read_icc_profile(info, &profile, &profileBytes) || !profile)
+        return {};
+    QByteArray icc(reinterpret_cast<const char *>(profile), qsizetype(profileBytes));
+    std::free(profile);
+    return icc;
+}
+
+// The colour as stored, told to the thread's report; the profile as stored.
+QByteArray noteColour(j_decompress_ptr info)
+{
+    const bool cmyk = info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK;
+    QByteArray icc = embeddedProfile(info);
+    DecodeReport::colour(cmyk                        ? QStringLiteral("CMYK")
+                         : info->num_components == 1 ? QStringLiteral("grey")
+                                                     : QStringLiteral("RGB"),
+                         icc);
+    return icc;
+}
+
+// Adobe's CMYK JPEGs store the inks inverted; others plainly.
+ColourTransform inkTransform(j_decompress_ptr info, const QByteArray &icc)
+{
+    return ColourTransform::toSRgb(
+        info->saw_Adobe_marker ? ColourTransform::Samples::InvertedCmyk8 : ColourTransform::Samples::Cmyk8, icc, 4);
+}
+
+// Inks into RGB32 through their profile (`transform`), or where there is none, as the ink taken
+// off white, each channel darkened by the black.
+void cmykToRgb32(const uchar *cmyk, uchar *out, int width, bool inverted, const ColourTransform &transform)
+{
+    if (transform.isValid()) {
+        transform.convert(cmyk, reinterpret_cast<QRgb *>(out), width);
+        return;
+    }
     auto *pixel = reinterpret_cast<quint32 *>(out);
     for (int x = 0; x < width; ++x, cmyk += 4) {
         const int c = inverted ? cmyk[0] : 255 - cmyk[0];
@@ -153,7 +189,9 @@ struct State {
     DeviceSource source;
     bool created = false;
     JpegDecoder::Result result;
-    QColorSpace space; // the picture's colour profile, where it goes with RGB rows
+    QColorSpace space;    // the picture's colour profile, where it goes with RGB rows
+    QByteArray icc;       // the file's colour profile, as stored
+    ColourTransform inks; // a CMYK picture's, into sRGB
 
     ~State()
     {
@@ -352,6 +390,24 @@ qint64 JpegDecoder::decodeBytes(QIODevice &device, QSize box)
     return device.seek(start) ? bytes : 0;
 }
 
+bool JpegDecoder::storesInks(QIODevice &device)
+{
+    const qint64 start = device.pos();
+    char head[3];
+    if (device.peek(head, sizeof head) != sizeof head || !looksLikeJpeg(head, sizeof head))
+        return false;
+    bool inks = false;
+    {
+        const auto state = std::make_unique<State>();
+        if (setjmp(state->error.jump) == 0) {
+            begin(*state, device, std::numeric_limits<qint64>::max());
+            jpeg_read_header(&state->info, TRUE);
+            inks = state->info.jpeg_color_space == JCS_CMYK || state->info.jpeg_color_space == JCS_YCCK;
+        }
+    }
+    return device.seek(start) && inks;
+}
+
 QSize JpegDecoder::size(const void *data, std::size_t size)
 {
     if (!looksLikeJpeg(data, size))
@@ -394,16 +450,11 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
         state->result.status = Status::Unsupported;
         return state->result;
     }
-    // (A CMYK file's profile is of its inks, and a grey one's of grey: neither is the RGB rows'.)
-    JOCTET *profile = nullptr;
-    unsigned profileBytes = 0;
-    if (!cmyk && !gray && jpeg_read_icc_profile(&info, &profile, &profileBytes) && profile) {
-        const QByteArray icc =
-            RowSink::rgbProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileBytes)));
-        std::free(profile);
-        if (!icc.isEmpty())
-            state->space = QColorSpace::fromIccProfile(icc);
-    }
+    // (A CMYK file's profile is of its inks, which its rows are turned from, and a grey one's of
+    // grey: neither is the RGB rows'.)
+    state->icc = noteColour(&info);
+    if (!cmyk && !gray && !RowSink::rgbProfile(state->icc).isEmpty())
+        state->space = QColorSpace::fromIccProfile(state->icc);
     // Whatever the header claims, the decode holds no more than the budget allows.
     if (wholeDecodeBytes(info, box) > decodeLimit())
         return {Status::Failed, {}, full};
@@ -434,6 +485,8 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
         image.setColorSpace(state->space);
     // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.
     std::vector<uchar> inks(cmyk ? size_t(image.width()) * 4 : 0);
+    if (cmyk)
+        state->inks = inkTransform(&info, state->icc);
     JSAMPROW rows[8];
     while (info.output_scanline < info.output_height) {
         const int first = int(info.output_scanline);
@@ -443,7 +496,7 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
         if (jpeg_read_scanlines(&info, rows, JDIMENSION(count)) == 0)
             break; // not reached: both sources pad a short file
         if (cmyk)
-            cmykToRgb32(inks.data(), image.scanLine(first), image.width(), info.saw_Adobe_marker);
+            cmykToRgb32(inks.data(), image.scanLine(first), image.width(), info.saw_Adobe_marker, state->inks);
     }
     jpeg_finish_decompress(&info);
     noteDamage(*state);
@@ -517,15 +570,11 @@ JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, Ro
         sink.setDotsPerMeter(QSize(int(100. * info.X_density / 2.54), int(100. * info.Y_density / 2.54)));
     else if (info.density_unit == 2 && info.X_density > 0 && info.Y_density > 0)
         sink.setDotsPerMeter(QSize(int(100. * info.X_density), int(100. * info.Y_density)));
-    JOCTET *profile = nullptr;
-    unsigned profileBytes = 0;
-    // (A CMYK file's profile is of its inks, which the rows are no longer in.)
-    if (info.jpeg_color_space != JCS_CMYK && info.jpeg_color_space != JCS_YCCK
-        && jpeg_read_icc_profile(&info, &profile, &profileBytes) && profile)
-        sink.setColourProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(profileBytes)));
-    if (profile)
-        std::free(profile);
+    // (A CMYK file's profile is of its inks, which the rows are turned from into sRGB.)
+    state->icc = noteColour(&info);
     const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    if (!cmyk && !state->icc.isEmpty())
+        sink.setColourProfile(state->icc);
     const bool grey = band->grey = info.num_components == 1;
     if (!cmyk && !grey && info.num_components != 3)
         return Streamed::Unsupported;
@@ -562,6 +611,8 @@ JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, Ro
     band->rows.resize(size_t(bytesPerLine) * bandRows);
     if (cmyk)
         band->inks.resize(size_t(width) * 4);
+    if (cmyk)
+        state->inks = inkTransform(&info, state->icc);
     uchar *const rowsOut = band->rows.data();
     uchar *const inks = band->inks.data();
     while (info.output_scanline < info.output_height) {
@@ -576,7 +627,8 @@ JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, Ro
             if (read == 0)
                 break; // not reached: the source pads a short file
             if (cmyk)
-                cmykToRgb32(inks, rowsOut + qsizetype(filled) * bytesPerLine, width, info.saw_Adobe_marker);
+                cmykToRgb32(inks, rowsOut + qsizetype(filled) * bytesPerLine, width, info.saw_Adobe_marker,
+                            state->inks);
             filled += int(read);
         }
         if (filled == 0)

@@ -11,7 +11,8 @@
 
 // JPEG decoding straight through libjpeg-turbo, for thumbnails: the decoder reduces the picture
 // by the largest of its DCT scales (1/8 to 1) that still covers the box, with its fastest
-// settings, into the picture's own rows (CMYK pictures turned into RGB as they are read). An
+// settings, into the picture's own rows (CMYK pictures turned into sRGB as they are read, through
+// their embedded profile or the standard one: see ColourTransform). An
 // error of the library before any row was decoded gives a null picture; one after (a stray
 // marker libjpeg cannot read past) gives the rows decoded, the rest grey, as damage. Nothing the
 // bytes say can crash the process or make it hold more than the process's decoding budget
@@ -41,6 +42,10 @@ public:
 
     // Whether the bytes begin like a JPEG file (SOI and a marker).
     static bool looksLikeJpeg(const void *data, std::size_t size);
+
+    // Whether the picture `device` holds from where it stands is of inks (CMYK or YCCK); the
+    // device is put back.
+    static bool storesInks(QIODevice &device);
 
     // The stored size from the header, or an invalid size.
     static QSize size(const void *data, std::size_t size);

@@ -1190,6 +1190,11 @@ bool MediaDecoder::receiveReply(QSize box, QVariantMap &reply, QImage *image, Cl
     const QString unsupported = reply.value(QStringLiteral("unsupported")).toString();
     if (!unsupported.isEmpty())
         DecodeReport::unsupported(unsupported);
+    // The colour as the file stores it, in the words the readers use (a decoder's own, checked).
+    const QString space = reply.value(QStringLiteral("colourSpace")).toString();
+    if (space == QLatin1String("RGB") || space == QLatin1String("CMYK") || space == QLatin1String("Lab")
+        || space == QLatin1String("grey"))
+        DecodeReport::colour(space, reply.value(QStringLiteral("colourProfile")).toByteArray());
     // The child read one file and ends; a movie's child stays for its frames.
     if (!m_process->movie)
         endChild(*m_process);

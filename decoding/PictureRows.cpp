@@ -92,6 +92,8 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
     StreamScope *stream = currentStream;
     if (stream && !stream->m_taken && m_target == m_size) {
         stream->m_taken = true;
+        if (!m_icc.isEmpty())
+            stream->m_sink.setColourProfile(m_icc);
         if (!stream->m_sink.begin(m_size, m_alpha ? RowSink::Pixels::PremultipliedArgb32 : RowSink::Pixels::Rgb32)) {
             stream->m_declined = true;
             return false;
@@ -178,6 +180,14 @@ void PictureRows::fill(QRgb colour, qint64 count)
 }
 
 QImage PictureRows::take(QRgb rest)
+{
+    QImage image = takeRows(rest);
+    if (!image.isNull() && !m_icc.isEmpty())
+        image.setColorSpace(QColorSpace::fromIccProfile(m_icc));
+    return image;
+}
+
+QImage PictureRows::takeRows(QRgb rest)
 {
     if (m_stream) {
         fill(rest, m_size.height() - m_rowsDone);

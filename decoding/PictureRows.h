@@ -44,6 +44,11 @@ public:
     // rows in `readerBytes`).
     bool streamsTopFirst() const;
 
+    // The colour profile the rows are in (kept where it can go with RGB rows: see
+    // RowSink::rgbProfile), before start(): a streamed read hands it to the sink, and take()'s
+    // picture carries it as its colour space.
+    void setColourProfile(const QByteArray &icc) { m_icc = RowSink::rgbProfile(icc); }
+
     // Takes heldBytes() and the reader's own `readerBytes` from the process's decoding budget and
     // makes the picture. False when that is more than the whole budget (`facts`' refusal says
     // TooLarge) or the picture cannot be made.
@@ -108,6 +113,7 @@ public:
     static QImage onWhite(const QImage &image);
 
 private:
+    QImage takeRows(QRgb rest);
     QRgb *rowOfPicture(int stored)
     {
         const int y = m_order == Order::TopFirst ? stored : m_size.height() - 1 - stored;
@@ -128,4 +134,5 @@ private:
     StreamScope *m_stream = nullptr;      // a streamed read's, row by row
     StreamScope *m_streamWhole = nullptr; // a streamed read's, once the picture is whole
     DecodeMemoryBudget::Reservation m_reservation;
+    QByteArray m_icc;
 };

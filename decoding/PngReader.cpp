@@ -147,16 +147,25 @@ struct State {
     }
 };
 
+// The picture's colour space, noted as stored to the thread's report: its iCCP profile, or the
+// one its sRGB or gamma chunk makes (noted without a profile: a picture's numbers are not turned
+// for its gamma alone).
 QColorSpace colourSpace(png_structp png, png_infop info)
 {
+    const QString space = png_get_color_type(png, info) & PNG_COLOR_MASK_COLOR ? QStringLiteral("RGB")
+                                                                               : QStringLiteral("grey");
     if (png_get_valid(png, info, PNG_INFO_iCCP)) {
         png_charp name = nullptr;
         int compression = 0;
         png_bytep profile = nullptr;
         png_uint_32 length = 0;
-        if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length > 0)
-            return QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char *>(profile), qsizetype(length)));
+        if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile && length > 0) {
+            const QByteArray icc(reinterpret_cast<const char *>(profile), qsizetype(length));
+            DecodeReport::colour(space, icc);
+            return QColorSpace::fromIccProfile(icc);
+        }
     }
+    DecodeReport::colour(space, {});
     if (png_get_valid(png, info, PNG_INFO_sRGB))
         return QColorSpace(QColorSpace::SRgb);
     double gamma = 0;

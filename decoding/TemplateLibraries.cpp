@@ -32,13 +32,13 @@ constexpr int rangeCapacity = 128;
 Span givenUp[rangeCapacity];
 int givenUpCount = 0;
 
-// The libraries the reading of PNG, GIF, JPEG, TIFF and the program's own formats reaches, by the
-// start of their file names. The TIFF codecs' libraries (WebP, ZSTD, LZMA, LERC, JBIG) are not
-// among them: a TIFF file that needs one is read by a child of the whole template. Nor is GLib,
-// which Qt reaches only from its event dispatcher (a decoder runs Qt's own, see giveUpUnusual).
+// The libraries the reading of PNG, GIF, JPEG, TIFF and the program's own formats reaches (with
+// LittleCMS, which turns their colour profiles into sRGB), by the start of their file names. The TIFF codecs' libraries
+// (WebP, ZSTD, LZMA, LERC, JBIG) are not among them: a TIFF file that needs one is read by a child of the whole
+// template. Nor is GLib, which Qt reaches only from its event dispatcher (a decoder runs Qt's own, see giveUpUnusual).
 constexpr const char *keptNames[] = {"ld-linux",    "linux-vdso",    "libc.so",      "libm.so",    "libstdc++.so",
                                      "libgcc_s.so", "libQt6Core.so", "libQt6Gui.so", "libjpeg.so", "libpng16.so",
-                                     "libz.so",     "libdeflate.so", "libtiff.so"};
+                                     "libz.so",     "libdeflate.so", "libtiff.so",   "liblcms2.so"};
 
 bool isKept(const dl_phdr_info &info)
 {

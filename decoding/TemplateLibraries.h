@@ -15,9 +15,9 @@
 namespace TemplateLibraries {
 
 // Gives up every loaded library but those the usual files' reading needs: the C and C++ runtime,
-// Qt's core and GUI libraries, and the JPEG, PNG, deflate and TIFF libraries. GLib is given up
-// too: Qt reaches it only from its GLib event dispatcher, so a process that starts Qt threads
-// after this runs Qt's own (QT_NO_GLIB). The process may not call into the libraries given up
+// Qt's core and GUI libraries, the JPEG, PNG, deflate and TIFF libraries, and LittleCMS. GLib is
+// given up too: Qt reaches it only from its GLib event dispatcher, so a process that starts Qt
+// threads after this runs Qt's own (QT_NO_GLIB). The process may not call into the libraries given up
 // again, nor run their destructors: it ends with _exit. Call it with one thread, after every
 // library is bound (LD_BIND_NOW). False when nothing was given up.
 bool giveUpUnusual();

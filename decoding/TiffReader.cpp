@@ -1,6 +1,7 @@
 #include "decoding/TiffReader.h"
 
 #include "decoding/BlockAverager.h"
+#include "decoding/ColourTransform.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
@@ -12,6 +13,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -66,10 +68,48 @@ bool isReducedImage(TIFF *tiff)
     return TIFFGetField(tiff, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE);
 }
 
+// Linear light 0..1 (floating-point samples, as HDR merges write them) as sRGB's 8-bit numbers,
+// clipped: what vips makes of such a picture for the screen. A table of the curve at 1/4096 steps.
+const std::array<uchar, 4097> &linearToSRgb()
+{
+    static const std::array<uchar, 4097> table = [] {
+        std::array<uchar, 4097> t{};
+        for (size_t i = 0; i < t.size(); ++i) {
+            const double v = double(i) / 4096.0;
+            const double encoded = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+            t[i] = uchar(std::lround(std::clamp(encoded, 0.0, 1.0) * 255.0));
+        }
+        return t;
+    }();
+    return table;
+}
+
+int encodedLinear(float value)
+{
+    // (NaN falls to 0.)
+    const float clipped = value > 0.f ? std::min(value, 1.f) : 0.f;
+    return linearToSRgb()[size_t(std::lround(clipped * 4096.f))];
+}
+
+// The current directory's colour profile as the file stores it; empty for none.
+QByteArray embeddedProfile(TIFF *tiff)
+{
+    quint32 count = 0;
+    void *data = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &count, &data) || !data || count == 0
+        || qint64(count) > ColourTransform::maxProfileBytes)
+        return {};
+    return QByteArray(static_cast<const char *>(data), qsizetype(count));
+}
+
 // The layouts read by rows of samples as stored, with the conversion of one row to premultiplied
-// ARGB32: interleaved samples, grey, RGB or palette, 1 to 16 bits, with or without alpha, in strips
-// or tiles. Strips and tiles are decoded whole (libtiff's fastest road: Deflate through libdeflate
-// where libtiff has it); a strip too large to hold is decoded a row at a time from its start.
+// ARGB32: grey, RGB or palette, 1 to 16 bits, with or without alpha; inks (CMYK) in 8 or 16 bits
+// and CIELab in 8, 16 or 32-bit floating-point samples, turned into sRGB through the file's
+// profile (ColourTransform; Lab through ICC's own); grey and RGB of 32-bit floating-point samples
+// (linear light, as sRGB); interleaved, or in separate planes of 8
+// bits or more, which the reading puts together into interleaved rows first; in strips or tiles.
+// Strips and tiles are decoded whole (libtiff's fastest road: Deflate through libdeflate where
+// libtiff has it); a strip too large to hold is decoded a row at a time from its start.
 class ScanlineConverter
 {
 public:
@@ -82,13 +122,21 @@ public:
         TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
         TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
         TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
-        if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric) || format != SAMPLEFORMAT_UINT
-            || (planar != PLANARCONFIG_CONTIG && samples > 1))
+        const bool floating = format == SAMPLEFORMAT_IEEEFP && bits == 32;
+        if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
+            return std::nullopt;
+        // (CIELab's a* and b* are signed whatever the sample format says; some writers say so.)
+        if (format != SAMPLEFORMAT_UINT && !floating
+            && !(format == SAMPLEFORMAT_INT && photometric == PHOTOMETRIC_CIELAB))
             return std::nullopt;
         ScanlineConverter c;
         c.m_bits = bits;
         c.m_samples = samples;
-        if (photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && bits == 8) {
+        c.m_float = floating;
+        c.m_planes = planar == PLANARCONFIG_SEPARATE && samples > 1 ? samples : 1;
+        if (c.m_planes > 1 && bits < 8)
+            return std::nullopt;
+        if (photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && bits == 8 && c.m_planes == 1) {
             // The JPEG codec turns its YCbCr into RGB itself.
             TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
             photometric = PHOTOMETRIC_RGB;
@@ -116,11 +164,22 @@ public:
             c.m_cmyk = true;
             break;
         }
+        case PHOTOMETRIC_CIELAB:
+        case PHOTOMETRIC_ICCLAB:
+            if (bits != 8 && bits != 16 && !floating)
+                return std::nullopt;
+            c.m_colours = 3;
+            c.m_lab = true;
+            c.m_signedLab = photometric == PHOTOMETRIC_CIELAB;
+            break;
         default:
             return std::nullopt;
         }
+        if (floating && (c.m_palette || c.m_cmyk))
+            return std::nullopt;
         if (samples < c.m_colours
-            || (bits != 8 && bits != 16 && !(bits < 8 && samples == 1 && (bits == 1 || bits == 2 || bits == 4))))
+            || (!floating && bits != 8 && bits != 16
+                && !(bits < 8 && samples == 1 && (bits == 1 || bits == 2 || bits == 4))))
             return std::nullopt;
         if (c.m_palette) {
             if (bits > 8)
@@ -136,6 +195,15 @@ public:
             for (int i = 0; i < entries; ++i)
                 c.m_colormap.push_back(eightBit ? qRgb(r[i], g[i], b[i]) : qRgb(r[i] >> 8, g[i] >> 8, b[i] >> 8));
         }
+        if (c.m_cmyk) {
+            c.m_transform =
+                ColourTransform::toSRgb(bits == 8 ? ColourTransform::Samples::Cmyk8 : ColourTransform::Samples::Cmyk16,
+                                        embeddedProfile(tiff), samples);
+        } else if (c.m_lab) {
+            c.m_transform = ColourTransform::toSRgb(ColourTransform::Samples::LabFloat, {}, 3);
+            if (!c.m_transform.isValid())
+                return std::nullopt;
+        }
         quint16 extraCount = 0;
         quint16 *extra = nullptr;
         if (samples > c.m_colours && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) && extraCount > 0
@@ -143,21 +211,36 @@ public:
             c.m_alpha = true;
             c.m_premultiplied = extra[0] == EXTRASAMPLE_ASSOCALPHA;
         }
-        c.m_lineBytes = qint64(TIFFScanlineSize64(tiff));
         quint32 width = 0;
         TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        const qint64 planeLine = qint64(TIFFScanlineSize64(tiff));
+        if (c.m_planes > 1) {
+            // One plane's row holds one sample a pixel; the rows put together hold them all.
+            if (planeLine < qint64(width) * (bits / 8))
+                return std::nullopt;
+            c.m_planeLineBytes = planeLine;
+            c.m_lineBytes = qint64(width) * samples * (bits / 8);
+        } else {
+            c.m_lineBytes = planeLine;
+            c.m_planeLineBytes = planeLine;
+        }
         if (c.m_lineBytes < (qint64(width) * samples * bits + 7) / 8)
             return std::nullopt;
         return c;
     }
 
+    // The bytes of a row with every sample interleaved.
     qint64 lineBytes() const { return m_lineBytes; }
+    // Planes the samples lie in (1: interleaved), and the bytes of one plane's row.
+    int planes() const { return m_planes; }
+    qint64 planeLineBytes() const { return m_planeLineBytes; }
+    int bytesPerSample() const { return std::max(1, m_bits / 8); }
 
-    // One scanline of `width` pixels into premultiplied ARGB32.
+    // One row of interleaved samples, `width` pixels, into premultiplied ARGB32.
     void convert(const uchar *line, int width, QRgb *out) const
     {
         // The common layouts first, without a test per sample.
-        if (m_bits == 8 && !m_palette && !m_inverted && !m_cmyk) {
+        if (m_bits == 8 && !m_palette && !m_inverted && !m_cmyk && !m_lab) {
             if (m_colours == 3 && !m_alpha) {
                 for (int x = 0; x < width; ++x, line += m_samples)
                     out[x] = 0xff000000u | (quint32(line[0]) << 16) | (quint32(line[1]) << 8) | line[2];
@@ -169,6 +252,16 @@ public:
                 return;
             }
         }
+        if (m_float && !m_lab) {
+            const auto *samples = reinterpret_cast<const float *>(line);
+            for (int x = 0; x < width; ++x, samples += m_samples) {
+                const int r = encodedLinear(samples[0]);
+                const int g = m_colours == 3 ? encodedLinear(samples[1]) : r;
+                const int b = m_colours == 3 ? encodedLinear(samples[2]) : r;
+                out[x] = premultiplied(r, g, b, m_alpha ? floatAlpha(samples[m_colours]) : 255);
+            }
+            return;
+        }
         const int maxValue = (1 << std::min<int>(m_bits, 8)) - 1;
         auto sample = [&](qint64 index) -> int {
             if (m_bits == 8)
@@ -178,6 +271,23 @@ public:
             const qint64 bit = index * m_bits;
             return (line[bit / 8] >> (8 - m_bits - int(bit % 8))) & maxValue;
         };
+        if (m_lab || (m_cmyk && m_transform.isValid())) {
+            if (m_lab) {
+                m_labRow.resize(size_t(width) * 3);
+                for (int x = 0; x < width; ++x)
+                    labOf(line, qint64(x) * m_samples, &m_labRow[size_t(x) * 3]);
+                m_transform.convert(m_labRow.data(), out, width);
+            } else {
+                m_transform.convert(line, out, width);
+            }
+            if (m_alpha)
+                for (int x = 0; x < width; ++x) {
+                    const qint64 at = qint64(x) * m_samples + m_colours;
+                    const int a = m_float ? floatAlpha(reinterpret_cast<const float *>(line)[at]) : sample(at);
+                    out[x] = premultiplied(qRed(out[x]), qGreen(out[x]), qBlue(out[x]), a);
+                }
+            return;
+        }
         for (int x = 0; x < width; ++x) {
             const qint64 base = qint64(x) * m_samples;
             int r, g, b;
@@ -185,7 +295,8 @@ public:
                 const QRgb c = m_colormap[size_t(sample(base))];
                 r = qRed(c), g = qGreen(c), b = qBlue(c);
             } else if (m_cmyk) {
-                // Each ink takes away from white what it covers, black from all three.
+                // Without a profile: each ink takes away from white what it covers, black from all
+                // three.
                 const int white = 255 - sample(base + 3);
                 r = (255 - sample(base)) * white / 255;
                 g = (255 - sample(base + 1)) * white / 255;
@@ -198,25 +309,57 @@ public:
             } else {
                 r = sample(base), g = sample(base + 1), b = sample(base + 2);
             }
-            int a = m_alpha ? sample(base + m_colours) : 255;
-            if (m_alpha && !m_premultiplied) {
-                r = (r * a + 127) / 255, g = (g * a + 127) / 255, b = (b * a + 127) / 255;
-            }
-            out[x] = qRgba(std::min(r, a), std::min(g, a), std::min(b, a), a);
+            out[x] = premultiplied(r, g, b, m_alpha ? sample(base + m_colours) : 255);
         }
     }
 
 private:
+    QRgb premultiplied(int r, int g, int b, int a) const
+    {
+        if (a < 255 && !m_premultiplied)
+            r = (r * a + 127) / 255, g = (g * a + 127) / 255, b = (b * a + 127) / 255;
+        return qRgba(std::min(r, a), std::min(g, a), std::min(b, a), a);
+    }
+
+    static int floatAlpha(float alpha) { return int(std::lround((alpha > 0.f ? std::min(alpha, 1.f) : 0.f) * 255.f)); }
+
+    // The pixel's L*, a*, b*: CIELab stores a* and b* signed, ICC's Lab offset by half the range;
+    // floating-point samples are the values themselves.
+    void labOf(const uchar *line, qint64 base, float *lab) const
+    {
+        if (m_float) {
+            std::memcpy(lab, reinterpret_cast<const float *>(line) + base, 3 * sizeof(float));
+            return;
+        }
+        if (m_bits == 8) {
+            lab[0] = float(line[base]) * (100.f / 255.f);
+            for (int i = 1; i < 3; ++i)
+                lab[i] = m_signedLab ? float(qint8(line[base + i])) : float(line[base + i]) - 128.f;
+            return;
+        }
+        const auto *words = reinterpret_cast<const quint16 *>(line);
+        lab[0] = float(words[base]) * (100.f / 65535.f);
+        for (int i = 1; i < 3; ++i)
+            lab[i] = m_signedLab ? float(qint16(words[base + i])) / 256.f : float(words[base + i]) / 256.f - 128.f;
+    }
+
     int m_bits = 8;
     int m_samples = 1;
     int m_colours = 1;
+    int m_planes = 1;
     bool m_inverted = false;
     bool m_palette = false;
     bool m_cmyk = false;
+    bool m_lab = false;
+    bool m_signedLab = false;
+    bool m_float = false;
     bool m_alpha = false;
     bool m_premultiplied = false;
     qint64 m_lineBytes = 0;
+    qint64 m_planeLineBytes = 0;
     std::vector<QRgb> m_colormap;
+    ColourTransform m_transform;
+    mutable std::vector<float> m_labRow;
 };
 
 // Largest strip decoded whole; a longer one is decoded a row at a time.
@@ -328,6 +471,72 @@ Rows readTiles(TIFF *tiff, const ScanlineConverter &converter, QSize size, Recei
     return Rows::All;
 }
 
+// Samples in separate planes: a band of rows (a strip, or a row of tiles) of each plane in turn,
+// put together into interleaved rows, then converted as interleaved samples are.
+template <typename Receiver>
+Rows readPlanes(TIFF *tiff, const ScanlineConverter &converter, QSize size, Receiver &receiver)
+{
+    const bool tiled = TIFFIsTiled(tiff);
+    quint32 tileWidth = 0, bandRows = 0;
+    if (tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &bandRows);
+    } else {
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &bandRows);
+        bandRows = std::clamp<quint32>(bandRows, 1, quint32(size.height()));
+    }
+    const int planes = converter.planes();
+    const int bytes = converter.bytesPerSample();
+    const qint64 lineBytes = converter.lineBytes();
+    const qint64 planeLine = converter.planeLineBytes();
+    const qint64 tileRowBytes = tiled ? qint64(TIFFTileRowSize64(tiff)) : 0;
+    const qint64 unitBytes = tiled ? qint64(TIFFTileSize64(tiff)) : planeLine * bandRows;
+    if (bandRows == 0
+        || (tiled
+            && (tileWidth == 0 || tileRowBytes < qint64(tileWidth) * bytes || unitBytes < tileRowBytes * bandRows)))
+        return Rows::None;
+    std::vector<uchar> unit(static_cast<size_t>(unitBytes));
+    std::vector<uchar> band(size_t(lineBytes * bandRows));
+    std::vector<QRgb> row(size_t(size.width()));
+    // One plane's samples of `rows` rows, `columns` of them from `left`, `stride` bytes a row, into
+    // the band.
+    auto interleave = [&](const uchar *from, qint64 stride, int plane, quint32 left, quint32 columns, quint32 rows) {
+        for (quint32 y = 0; y < rows; ++y) {
+            const uchar *in = from + qsizetype(y) * stride;
+            uchar *out = band.data() + qsizetype(y) * lineBytes + (qsizetype(left) * planes + plane) * bytes;
+            for (quint32 x = 0; x < columns; ++x, in += bytes, out += qsizetype(planes) * bytes)
+                std::memcpy(out, in, size_t(bytes));
+        }
+    };
+    for (quint32 top = 0; top < quint32(size.height()); top += bandRows) {
+        const quint32 rows = std::min<quint32>(bandRows, quint32(size.height()) - top);
+        for (int plane = 0; plane < planes; ++plane) {
+            if (DecodeInterrupt::shouldStop())
+                return Rows::None;
+            if (!tiled) {
+                const quint32 index = TIFFComputeStrip(tiff, top, quint16(plane));
+                if (TIFFReadEncodedStrip(tiff, index, unit.data(), tmsize_t(planeLine * rows))
+                    < tmsize_t(planeLine * rows))
+                    return damagedAt(tiff, index, receiver);
+                interleave(unit.data(), planeLine, plane, 0, quint32(size.width()), rows);
+                continue;
+            }
+            for (quint32 left = 0; left < quint32(size.width()); left += tileWidth) {
+                const quint32 index = TIFFComputeTile(tiff, left, top, 0, quint16(plane));
+                if (TIFFReadEncodedTile(tiff, index, unit.data(), tmsize_t(unitBytes)) < 0)
+                    return damagedAt(tiff, index, receiver);
+                interleave(unit.data(), tileRowBytes, plane, left, std::min(tileWidth, quint32(size.width()) - left),
+                           rows);
+            }
+        }
+        for (quint32 y = 0; y < rows; ++y) {
+            converter.convert(band.data() + qsizetype(y) * lineBytes, size.width(), row.data());
+            receiver.addRow(row.data());
+        }
+    }
+    return Rows::All;
+}
+
 // The rows of a band of the RGBA reading: whole tiles or strips, at least 16 rows where they are
 // short, no more than fit in the largest band.
 int bandRows(TIFF *tiff, QSize size)
@@ -388,7 +597,7 @@ Rows readRgbaBands(TIFF *tiff, QSize size, Receiver &averager)
 // How the samples of the current directory are read: whole tiles, whole strips, a long strip row
 // by row, or libtiff's RGBA reading for the layouts the converter does not know; and what the
 // reading holds on the way.
-enum class Road { Tiles, Strips, Scanlines, Rgba };
+enum class Road { Tiles, Strips, Scanlines, Planes, Rgba };
 struct Reading {
     Road road = Road::Rgba;
     std::optional<ScanlineConverter> converter;
@@ -408,7 +617,23 @@ Reading readingOf(TIFF *tiff, QSize size)
     reading.samples = samples;
     const std::optional<ScanlineConverter> &converter = reading.converter;
     const qint64 rowBytes = Budget::product({size.width(), 4});
-    if (converter && TIFFIsTiled(tiff)) {
+    if (converter && converter->planes() > 1) {
+        // A band of each plane's strip or tile (and libtiff's compressed one beside it), the
+        // interleaved band, and the row.
+        quint32 bandRows = 0;
+        qint64 unit = 0;
+        if (TIFFIsTiled(tiff)) {
+            TIFFGetField(tiff, TIFFTAG_TILELENGTH, &bandRows);
+            unit = qint64(TIFFTileSize64(tiff));
+        } else {
+            TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &bandRows);
+            bandRows = std::clamp<quint32>(bandRows, 1, quint32(size.height()));
+            unit = Budget::product({converter->planeLineBytes(), bandRows});
+        }
+        reading.road = Road::Planes;
+        reading.bytes =
+            Budget::sum({Budget::product({unit, 2}), Budget::product({converter->lineBytes(), bandRows}), rowBytes});
+    } else if (converter && TIFFIsTiled(tiff)) {
         quint32 tileLength = 0;
         TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileLength);
         const qint64 band = Budget::product({converter->lineBytes(), tileLength});
@@ -442,6 +667,8 @@ Rows readRows(TIFF *tiff, const Reading &reading, QSize size, Receiver &receiver
         return readStrips(tiff, *reading.converter, size, receiver);
     case Road::Scanlines:
         return readScanlines(tiff, *reading.converter, size, receiver);
+    case Road::Planes:
+        return readPlanes(tiff, *reading.converter, size, receiver);
     case Road::Rgba:
         return readRgbaBands(tiff, size, receiver);
     }
@@ -449,19 +676,49 @@ Rows readRows(TIFF *tiff, const Reading &reading, QSize size, Receiver &receiver
 }
 
 // The current directory's colour profile where the rows can carry it (RowSink::rgbProfile): not
-// of inks or Lab, which the rows are turned from.
+// of inks or Lab, which the rows are turned from into sRGB, nor of floating-point samples, which
+// are read as sRGB.
 QByteArray rgbProfile(TIFF *tiff)
 {
-    quint16 photometric = 0;
+    quint16 photometric = 0, format = SAMPLEFORMAT_UINT;
     TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
     if (photometric == PHOTOMETRIC_SEPARATED || photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB
-        || photometric == PHOTOMETRIC_ITULAB)
+        || photometric == PHOTOMETRIC_ITULAB || format == SAMPLEFORMAT_IEEEFP)
         return {};
-    quint32 count = 0;
-    void *data = nullptr;
-    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &count, &data) || !data || count == 0)
-        return {};
-    return RowSink::rgbProfile(QByteArray(static_cast<const char *>(data), qsizetype(count)));
+    return RowSink::rgbProfile(embeddedProfile(tiff));
+}
+
+// Tells the thread's report the current directory's colour as stored: its space and profile
+// (not of floating-point samples, which are read as linear sRGB whatever profile they carry).
+void noteColour(TIFF *tiff)
+{
+    quint16 photometric = 0, format = SAMPLEFORMAT_UINT;
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    QString space;
+    switch (photometric) {
+    case PHOTOMETRIC_MINISWHITE:
+    case PHOTOMETRIC_MINISBLACK:
+        space = QStringLiteral("grey");
+        break;
+    case PHOTOMETRIC_RGB:
+    case PHOTOMETRIC_PALETTE:
+    case PHOTOMETRIC_YCBCR:
+        space = QStringLiteral("RGB");
+        break;
+    case PHOTOMETRIC_SEPARATED:
+        space = QStringLiteral("CMYK");
+        break;
+    case PHOTOMETRIC_CIELAB:
+    case PHOTOMETRIC_ICCLAB:
+    case PHOTOMETRIC_ITULAB:
+        space = QStringLiteral("Lab");
+        break;
+    default:
+        return;
+    }
+    DecodeReport::colour(space, format == SAMPLEFORMAT_IEEEFP ? QByteArray() : embeddedProfile(tiff));
 }
 
 // The picture of the current directory averaged down to no less than `target`. `reservation`
@@ -495,6 +752,7 @@ QImage readDirectory(TIFF *tiff, QSize target, DecodeMemoryBudget::Reservation &
     if (readRows(tiff, reading, size, averager) == Rows::None)
         return {};
     averager.fillRemaining(missing);
+    noteColour(tiff);
     QImage image = averager.take();
     if (const QByteArray icc = rgbProfile(tiff); !icc.isEmpty() && !image.isNull())
         image.setColorSpace(QColorSpace::fromIccProfile(icc));
@@ -617,8 +875,10 @@ TiffReader::Layout TiffReader::layout(const QString &path, QString *words)
     TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
     TIFFGetField(tiff.get(), TIFFTAG_PHOTOMETRIC, &photometric);
     const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
+    // Its RGBA interface turns Lab into RGB of no standard display's (blue comes out purple).
+    const bool lab = photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB;
     if (!rgba || (planar == PLANARCONFIG_SEPARATE && samples > 1) || photometric == PHOTOMETRIC_SEPARATED
-        || (grey && samples > 1))
+        || (grey && samples > 1) || (lab && ScanlineConverter::forDirectory(tiff.get())))
         return Layout::OwnRows;
     return Layout::Common;
 }
@@ -738,6 +998,7 @@ TiffReader::Streamed TiffReader::stream(const QString &path, RowSink &sink, QSiz
     const qint64 held = Budget::sum({libraryBytes, reading.bytes});
     if (held > Budget::shared().capacity())
         return Streamed::Failed;
+    noteColour(tiff.get());
     if (const QByteArray icc = rgbProfile(tiff.get()); !icc.isEmpty())
         sink.setColourProfile(icc);
     if (!sink.begin(size, RowSink::Pixels::PremultipliedArgb32))

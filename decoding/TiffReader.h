@@ -27,10 +27,16 @@ namespace TiffReader {
 QImage readReduced(const QString &path, QSize box, QSize *fullSize = nullptr);
 
 // Who reads the first image at its own size: Qt's TIFF reader (Common), only the readings here
-// (OwnRows: inks, 16-bit ones for one, and samples in separate planes, which Qt's reader refuses
-// or misreads), or neither of them (Unsupported: `words` then names the layout, "32-bit
-// floating-point RGB samples"; Qt's reader may still know it). A file libtiff cannot open is
-// Common: its reading says what is wrong with it.
+// (OwnRows: inks, 16-bit ones for one, Lab, floating-point samples and samples in separate planes,
+// which Qt's reader refuses or misreads), or neither of them (Unsupported: `words` then names the
+// layout, "16-bit floating-point RGB samples"; Qt's reader may still know it). A file libtiff
+// cannot open is Common: its reading says what is wrong with it.
+//
+// Inks and Lab are turned into sRGB as they are read, through the file's colour profile (inks
+// without one through the system's standard CMYK profile, see ColourTransform); floating-point
+// samples are linear light, 0 to 1, written as sRGB and clipped. RGB rows keep the numbers of
+// their profile, which goes with the picture (its colour space) or to the sink. Each reading
+// notes the colour as stored to the thread's DecodeReport.
 enum class Layout { Common, OwnRows, Unsupported };
 Layout layout(const QString &path, QString *words = nullptr);
 

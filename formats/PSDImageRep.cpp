@@ -1,5 +1,6 @@
 #include "formats/PSDImageRep.h"
 
+#include "decoding/ColourTransform.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
@@ -10,6 +11,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -69,6 +71,35 @@ qint64 length(ImageRepInput &input, int bytes)
     if (!input.readAll(b, bytes))
         return -1;
     return bytes == 4 ? qint64(qFromBigEndian<quint32>(b)) : qint64(qFromBigEndian<quint64>(b) & 0x7fffffffffffffffull);
+}
+
+// The colour profile among the image resources from where `input` stands to `end` (resource
+// 0x040F); empty for none. Each resource: "8BIM", its id, a name (a length byte and the text,
+// padded to an even length), its length and its data (padded likewise).
+QByteArray embeddedProfile(ImageRepInput &input, qint64 end, qint64 fileSize)
+{
+    // (Whatever the section claims, nothing past the end of the file is read for it.)
+    end = std::min(end, fileSize);
+    constexpr int maxResources = 4096;
+    for (int i = 0; i < maxResources && input.position() + 12 <= end; ++i) {
+        uchar head[7];
+        if (!input.readAll(head, sizeof head) || std::memcmp(head, "8BIM", 4) != 0)
+            return {};
+        const int id = qFromBigEndian<quint16>(head + 4);
+        // The name's length byte and text, padded to an even length.
+        input.skip((head[6] + 1 + 1) / 2 * 2 - 1);
+        const qint64 bytes = length(input, 4);
+        if (bytes < 0 || input.position() + bytes > end)
+            return {};
+        if (id == 0x040F) {
+            if (bytes > ColourTransform::maxProfileBytes)
+                return {};
+            QByteArray icc(qsizetype(bytes), '\0');
+            return input.readAll(icc.data(), bytes) ? icc : QByteArray();
+        }
+        input.skip((bytes + 1) / 2 * 2);
+    }
+    return {};
 }
 
 // PackBits: a count byte n, then n + 1 bytes as they are (n < 128), or the next byte 257 - n times
@@ -186,7 +217,13 @@ QImage PSDImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
     const qint64 resourceBytes = length(input, 4);
     if (resourceBytes < 0)
         return endsEarly();
-    input.skip(resourceBytes);
+    const qint64 resourcesEnd = input.position() + resourceBytes;
+    const QByteArray icc = embeddedProfile(input, resourcesEnd, device.size());
+    input.seek(resourcesEnd);
+    DecodeReport::colour(h.mode == Rgb || h.mode == Indexed ? QStringLiteral("RGB")
+                         : h.mode == Cmyk                   ? QStringLiteral("CMYK")
+                                                            : QStringLiteral("grey"),
+                         icc);
     const qint64 layerBytes = length(input, h.large ? 8 : 4);
     if (layerBytes < 0)
         return endsEarly();
@@ -220,6 +257,13 @@ QImage PSDImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
         return {};
 
     PictureRows rows(QSize(int(h.width), int(h.height)), box, PictureRows::Order::TopFirst, alpha);
+    // RGB rows keep the numbers of their profile, which goes with them; inks are turned into sRGB
+    // through theirs (255 is no ink).
+    if (h.mode == Rgb)
+        rows.setColourProfile(icc);
+    const ColourTransform inkTransform =
+        h.mode == Cmyk ? ColourTransform::toSRgb(ColourTransform::Samples::InvertedCmyk8, icc, 4) : ColourTransform();
+    std::vector<uchar> inks(inkTransform.isValid() ? size_t(h.width) * 4 : 0);
     // Each channel's input, stored row, row at 8 bits and compressed row (at most twice the row
     // plus its counts), and the row counts.
     const qint64 perChannel = Budget::sum({ImageRepInput::bufferBytes, Budget::product({rowBytes, 4}), h.width});
@@ -277,6 +321,17 @@ QImage PSDImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
         case Cmyk: {
             // Stored as what is left of the paper: 255 for no ink.
             const uchar *m = channels[1].levels.data(), *ye = channels[2].levels.data(), *k = channels[3].levels.data();
+            if (inkTransform.isValid()) {
+                for (qint64 x = 0; x < h.width; ++x) {
+                    uchar *ink = inks.data() + 4 * x;
+                    ink[0] = a[x], ink[1] = m[x], ink[2] = ye[x], ink[3] = k[x];
+                }
+                inkTransform.convert(inks.data(), out, int(h.width));
+                if (opacity)
+                    for (qint64 x = 0; x < h.width; ++x)
+                        out[x] = (out[x] & 0xffffffu) | (quint32(opacity[x]) << 24);
+                break;
+            }
             for (qint64 x = 0; x < h.width; ++x)
                 out[x] = qRgba(a[x] * k[x] / 255, m[x] * k[x] / 255, ye[x] * k[x] / 255, opacity ? opacity[x] : 255);
             break;

@@ -1,6 +1,8 @@
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/ImageFileReader.h"
 #include "decoding/JpegDecoder.h"
+#include "tests/support/ColourFiles.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,7 @@
 #include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 
@@ -349,5 +352,58 @@ TEST(JpegDecoderTest, ADecodeIsCountedByWhatItsFileHolds)
         const JpegDecoder::Result result = JpegDecoder::decode(data.constData(), size_t(data.size()), c.box);
         ASSERT_EQ(result.status, JpegDecoder::Status::Decoded);
         EXPECT_LE(qint64(result.image.sizeInBytes()), c.expected);
+    }
+}
+
+// A JPEG of inks reads in its own colours on every road (decoded whole, streamed into a
+// thumbnail, read at its own size), stored as Adobe's programs store them or plainly: through the
+// profile it embeds, else the system's standard CMYK profile.
+TEST(JpegDecoderTest, InksReadThroughTheirProfileOnEveryRoad)
+{
+    const QByteArray embedded = colourfiles::systemProfile("ps_cmyk.icc");
+    const QByteArray standard = colourfiles::systemProfile("default_cmyk.icc");
+    if (embedded.isEmpty() || standard.isEmpty())
+        GTEST_SKIP() << "no CMYK profiles installed (libgs-common)";
+    struct Case {
+        const char *name;
+        colourfiles::InkStorage storage;
+        QByteArray icc;
+        QByteArray expectedThrough;
+    };
+    const Case cases[] = {
+        {"adobe, embedded", colourfiles::InkStorage::Adobe, embedded, embedded},
+        {"plain, embedded", colourfiles::InkStorage::Plain, embedded, embedded},
+        {"adobe, no profile", colourfiles::InkStorage::Adobe, {}, standard},
+    };
+    const QSize size(64, 32);
+    // Cyan on the left, red on the right.
+    auto inks = [](int x, int) { return x < 32 ? std::vector<int>{255, 0, 0, 0} : std::vector<int>{0, 255, 255, 0}; };
+    QTemporaryDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRgb cyan = colourfiles::inksThrough(c.expectedThrough, 255, 0, 0, 0);
+        const QRgb red = colourfiles::inksThrough(c.expectedThrough, 0, 255, 255, 0);
+        const QByteArray data = colourfiles::writeJpeg(size, true, c.icc, inks, c.storage);
+        const QString path = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".jpg"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(data);
+        file.close();
+        const DecodeReport::Scope report;
+        const QImage pictures[] = {
+            JpegDecoder::decode(data.constData(), size_t(data.size())).image,
+            ImageFileReader::read(path, QSize(16, 16)),
+            ImageFileReader::read(path),
+        };
+        for (const QImage &image : pictures) {
+            ASSERT_FALSE(image.isNull());
+            const double scale = image.width() / 64.0;
+            const QRgb left = image.pixel(int(8 * scale), int(16 * scale));
+            const QRgb right = image.pixel(int(56 * scale), int(16 * scale));
+            EXPECT_LE(colourfiles::distance(left, cyan), 9) << std::hex << left << " for " << cyan;
+            EXPECT_LE(colourfiles::distance(right, red), 9) << std::hex << right << " for " << red;
+        }
+        EXPECT_EQ(report.colourSpace(), QStringLiteral("CMYK"));
+        EXPECT_EQ(report.colourProfile(), c.icc);
     }
 }

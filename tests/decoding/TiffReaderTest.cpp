@@ -1,7 +1,9 @@
+#include "decoding/ColourTransform.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/TiffReader.h"
+#include "tests/support/ColourFiles.h"
 #include "tests/support/SyntheticPictures.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -169,6 +173,19 @@ TEST(TiffReaderTest, LayoutsReadReducedMatchTheScaledPicture)
         for (int y = 0; y < size.height(); ++y)
             for (int x = 0; x < size.width(); ++x)
                 reference.setPixel(x, y, scene(l, x, y, size));
+        // Inks without a profile of their own go through the system's standard one, where there is one.
+        if (const QByteArray standard = ColourTransform::standardCmykProfile();
+            l.photometric == PHOTOMETRIC_SEPARATED && !standard.isEmpty()) {
+            std::map<QRgb, QRgb> through;
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x) {
+                    const QRgb c = reference.pixel(x, y);
+                    if (!through.count(c))
+                        through[c] =
+                            colourfiles::inksThrough(standard, 255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c), 0);
+                    reference.setPixel(x, y, through[c]);
+                }
+        }
         const QSize target = ImageFileReader::fittedSize(size, box);
         const QImage reduced = TiffReader::readReduced(path, box);
         ASSERT_FALSE(reduced.isNull());
@@ -336,7 +353,8 @@ void writeInkTiff(const QString &path, const InkLayout &l, QSize size)
 } // namespace
 
 // Layouts Qt's TIFF reader refuses or misreads (inks, in 16 bits too, with alpha, samples in
-// separate planes) read as they are, at their own size and as thumbnails, CMYK turned into RGB;
+// separate planes) read as they are, at their own size and as thumbnails, CMYK turned into RGB
+// (through the standard CMYK profile: these embed none);
 // a file of five inks, which nothing here reads, is said to be of a kind the program does not
 // read, never damaged.
 TEST(TiffReaderTest, EveryLayoutReadsAsItIsOrIsNamedAsOneNotRead)
@@ -355,6 +373,7 @@ TEST(TiffReaderTest, EveryLayoutReadsAsItIsOrIsNamedAsOneNotRead)
         {"rgb 8 with alpha tiles", PHOTOMETRIC_RGB, 8, 3, true, PLANARCONFIG_CONTIG, 0},
     };
     const QSize size(24, 16);
+    const QByteArray standard = ColourTransform::standardCmykProfile();
     QTemporaryDir dir;
     for (const InkLayout &l : layouts) {
         SCOPED_TRACE(l.name);
@@ -371,7 +390,13 @@ TEST(TiffReaderTest, EveryLayoutReadsAsItIsOrIsNamedAsOneNotRead)
             EXPECT_TRUE(report.unsupported().isEmpty());
             const double sx = image.width() / 24.0, sy = image.height() / 16.0;
             for (const QPoint p : {QPoint(2, 2), QPoint(2, 13), QPoint(21, 2), QPoint(21, 13)}) {
-                const QRgb want = inkScene(l, p.x(), p.y());
+                QRgb want = inkScene(l, p.x(), p.y());
+                // Inks without a profile go through the system's standard one, where it is installed.
+                if (l.photometric == PHOTOMETRIC_SEPARATED && !standard.isEmpty()) {
+                    const std::vector<int> s = inkSamples(l, want);
+                    const QRgb c = colourfiles::inksThrough(standard, s[0], s[1], s[2], s[3]);
+                    want = qRgba(qRed(c), qGreen(c), qBlue(c), qAlpha(want));
+                }
                 const QRgb got = qUnpremultiply(
                     image.convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(int(p.x() * sx), int(p.y() * sy)));
                 EXPECT_LE(std::abs(qRed(got) - qRed(want)) + std::abs(qGreen(got) - qGreen(want))
@@ -393,5 +418,160 @@ TEST(TiffReaderTest, EveryLayoutReadsAsItIsOrIsNamedAsOneNotRead)
         EXPECT_EQ(facts.refusal, ImageFileReader::Facts::Refusal::None);
         EXPECT_TRUE(report.damage().isEmpty()) << report.damage().toStdString();
         EXPECT_EQ(report.unsupported(), QStringLiteral("a TIFF of 8-bit ink samples"));
+    }
+}
+
+namespace {
+
+struct ColourLayout {
+    std::string name;
+    colourfiles::TiffLayout layout;
+    // The samples as stored of the top half and of the bottom half (an alpha sample last, where
+    // the layout has one, is added: opaque on the left, half on the right).
+    std::vector<double> top;
+    std::vector<double> bottom;
+    QRgb wantTop;
+    QRgb wantBottom;
+    const char *space;
+};
+
+colourfiles::TiffLayout inks(quint16 bits, bool alpha, quint16 planar, quint32 rowsPerStrip, const QByteArray &icc)
+{
+    colourfiles::TiffLayout l;
+    l.photometric = PHOTOMETRIC_SEPARATED;
+    l.bits = bits;
+    l.colours = 4;
+    l.alpha = alpha;
+    l.planar = planar;
+    l.rowsPerStrip = rowsPerStrip;
+    l.icc = icc;
+    return l;
+}
+
+colourfiles::TiffLayout samplesOf(quint16 photometric, quint16 bits, quint16 colours,
+                                  quint16 format = SAMPLEFORMAT_UINT, bool alpha = false,
+                                  quint16 planar = PLANARCONFIG_CONTIG, quint32 rowsPerStrip = 8)
+{
+    colourfiles::TiffLayout l;
+    l.photometric = photometric;
+    l.bits = bits;
+    l.colours = colours;
+    l.format = format;
+    l.alpha = alpha;
+    l.planar = planar;
+    l.rowsPerStrip = rowsPerStrip;
+    return l;
+}
+
+std::vector<double> scaled(std::vector<double> samples, double factor)
+{
+    for (double &s : samples)
+        s *= factor;
+    return samples;
+}
+
+} // namespace
+
+// Inks, Lab and floating-point samples read in their own colours, at their own size and as
+// thumbnails: CMYK interleaved or in separate planes, 8 or 16 bits, with or without alpha, in
+// strips or tiles, through the profile the file embeds; CIELab (a* and b* signed) and ICC's Lab
+// (offset); floating-point RGB and grey as linear light, in sRGB and clipped. The colour as stored
+// is noted to the thread's report.
+TEST(TiffReaderTest, InksLabAndFloatingPointReadInTheirOwnColours)
+{
+    const QByteArray profile = colourfiles::systemProfile("ps_cmyk.icc");
+    const std::vector<double> cyan{255, 0, 0, 0}, red{0, 255, 255, 0};
+    const QRgb cyanWant = colourfiles::inksThrough(profile, 255, 0, 0, 0);
+    const QRgb redWant = colourfiles::inksThrough(profile, 0, 255, 255, 0);
+    // sRGB's blue and red in ICC's D50 Lab.
+    const std::vector<double> blueLab{29.57, 68.30, -112.03}, redLab{54.29, 80.80, 69.89};
+    auto cieLab8 = [](std::vector<double> lab) { return std::vector<double>{lab[0] * 255 / 100, lab[1], lab[2]}; };
+    auto cieLab16 = [](std::vector<double> lab) {
+        return std::vector<double>{lab[0] * 65535 / 100, lab[1] * 256, lab[2] * 256};
+    };
+    auto iccLab8 = [](std::vector<double> lab) {
+        return std::vector<double>{lab[0] * 255 / 100, lab[1] + 128, lab[2] + 128};
+    };
+    std::vector<ColourLayout> layouts = {
+        {"cielab 8", samplesOf(PHOTOMETRIC_CIELAB, 8, 3), cieLab8(blueLab), cieLab8(redLab), qRgb(0, 0, 255),
+         qRgb(255, 0, 0), "Lab"},
+        {"cielab 16 tiles", samplesOf(PHOTOMETRIC_CIELAB, 16, 3, SAMPLEFORMAT_UINT, false, PLANARCONFIG_CONTIG, 0),
+         cieLab16(blueLab), cieLab16(redLab), qRgb(0, 0, 255), qRgb(255, 0, 0), "Lab"},
+        {"icclab 8 planes with alpha",
+         samplesOf(PHOTOMETRIC_ICCLAB, 8, 3, SAMPLEFORMAT_UINT, true, PLANARCONFIG_SEPARATE, 5), iccLab8(blueLab),
+         iccLab8(redLab), qRgb(0, 0, 255), qRgb(255, 0, 0), "Lab"},
+        {"float rgb",
+         samplesOf(PHOTOMETRIC_RGB, 32, 3, SAMPLEFORMAT_IEEEFP),
+         {0.5, 2.0, -1.0},
+         {0.01, 0.214, 1.0},
+         qRgb(188, 255, 0),
+         qRgb(25, 128, 255),
+         "RGB"},
+        {"float rgb planes tiles with alpha",
+         samplesOf(PHOTOMETRIC_RGB, 32, 3, SAMPLEFORMAT_IEEEFP, true, PLANARCONFIG_SEPARATE, 0),
+         {0.5, 2.0, -1.0},
+         {0.01, 0.214, 1.0},
+         qRgb(188, 255, 0),
+         qRgb(25, 128, 255),
+         "RGB"},
+        {"float grey",
+         samplesOf(PHOTOMETRIC_MINISBLACK, 32, 1, SAMPLEFORMAT_IEEEFP),
+         {0.5},
+         {0.0},
+         qRgb(188, 188, 188),
+         qRgb(0, 0, 0),
+         "grey"},
+    };
+    if (!profile.isEmpty()) {
+        for (const quint16 planar : {PLANARCONFIG_SEPARATE, PLANARCONFIG_CONTIG})
+            for (const quint16 bits : {8, 16})
+                for (const bool alpha : {false, true})
+                    for (const quint32 rows : {5u, 0u}) {
+                        // Interleaved samples in one layout of each depth, strips and tiles.
+                        if (planar == PLANARCONFIG_CONTIG && alpha != (rows == 0))
+                            continue;
+                        const std::string name = std::string("cmyk ") + std::to_string(bits)
+                                                 + (planar == PLANARCONFIG_SEPARATE ? " planes" : "")
+                                                 + (alpha ? " with alpha" : "") + (rows ? " strips" : " tiles");
+                        const double unit = bits == 16 ? 257 : 1;
+                        layouts.push_back({name, inks(quint16(bits), alpha, planar, rows, profile), scaled(cyan, unit),
+                                           scaled(red, unit), cyanWant, redWant, "CMYK"});
+                    }
+    }
+    const QSize size(32, 32);
+    QTemporaryDir dir;
+    for (const ColourLayout &c : layouts) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromStdString(c.name) + QStringLiteral(".tif"));
+        const double opaque = c.layout.format == SAMPLEFORMAT_IEEEFP ? 1.0 : c.layout.bits == 16 ? 65535 : 255;
+        ASSERT_TRUE(colourfiles::writeTiff(path, c.layout, size, [&](int x, int y) {
+            std::vector<double> s = y < 16 ? c.top : c.bottom;
+            if (c.layout.alpha)
+                s.push_back(x < 16 ? opaque : opaque * 128 / 255);
+            return s;
+        }));
+        for (const QSize box : {QSize(), QSize(16, 16)}) {
+            const DecodeReport::Scope report;
+            ImageFileReader::Facts facts;
+            const QImage image = ImageFileReader::read(path, box, &facts);
+            ASSERT_FALSE(image.isNull()) << box.width();
+            EXPECT_EQ(facts.size, size);
+            EXPECT_TRUE(report.damage().isEmpty());
+            EXPECT_EQ(report.colourSpace(), QLatin1String(c.space));
+            EXPECT_EQ(report.colourProfile(), c.layout.icc);
+            const double scale = image.width() / 32.0;
+            const auto at = [&](int x, int y) {
+                return qUnpremultiply(
+                    image.convertToFormat(QImage::Format_ARGB32_Premultiplied).pixel(int(x * scale), int(y * scale)));
+            };
+            // (Lab in 8 bits holds sRGB's primaries to a few levels.)
+            EXPECT_LE(colourfiles::distance(at(4, 4), c.wantTop), 12) << std::hex << at(4, 4) << " for " << c.wantTop;
+            EXPECT_LE(colourfiles::distance(at(4, 28), c.wantBottom), 12)
+                << std::hex << at(4, 28) << " for " << c.wantBottom;
+            EXPECT_EQ(qAlpha(at(28, 28)), c.layout.alpha ? 128 : 255);
+            if (c.layout.alpha) {
+                EXPECT_LE(colourfiles::distance(at(28, 28), c.wantBottom), 12) << std::hex << at(28, 28);
+            }
+        }
     }
 }

@@ -1,11 +1,14 @@
 #include "formats/PSDImageRep.h"
+#include "decoding/ColourTransform.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/PictureRows.h"
 #include "tests/formats/SceneFiles.h"
+#include "tests/support/ColourFiles.h"
 #include "tests/support/SyntheticPictures.h"
 
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -22,9 +25,10 @@ enum Mode { Grey = 1, Rgb = 3, Cmyk = 4 };
 struct Layout {
     const char *name;
     int mode;
-    int depth;     // 8 or 16 bits a sample
-    bool packBits; // else raw
-    bool alpha;    // a transparency channel for the composite
+    int depth;      // 8 or 16 bits a sample
+    bool packBits;  // else raw
+    bool alpha;     // a transparency channel for the composite
+    QByteArray icc; // an embedded colour profile (an image resource)
 };
 
 QByteArray big16(int value)
@@ -74,7 +78,15 @@ void writePsd(const Layout &l, QSize size, const std::function<void(int, int, uc
     const int channels = colours + (l.alpha ? 1 : 0);
     QByteArray head = QByteArray("8BPS") + big16(1) + QByteArray(6, '\0') + big16(channels)
                       + big32(quint32(size.height())) + big32(quint32(size.width())) + big16(l.depth) + big16(l.mode);
-    head += big32(0) + big32(0);
+    // No colour mode data; the colour profile among the image resources, after another one.
+    QByteArray resources;
+    if (!l.icc.isEmpty()) {
+        resources += QByteArray("8BIM") + big16(0x0404) + QByteArray("\x03IPT", 4) + big32(3) + QByteArray(4, '\0');
+        resources += QByteArray("8BIM") + big16(0x040F) + QByteArray(2, '\0') + big32(quint32(l.icc.size())) + l.icc;
+        if (l.icc.size() % 2)
+            resources += '\0';
+    }
+    head += big32(0) + big32(quint32(resources.size())) + resources;
     // The layers: none, but a negative count when the composite's transparency follows its colours.
     head += l.alpha ? big32(6) + big32(2) + big16(quint16(-1)) : big32(0);
     head += big16(l.packBits ? 1 : 0);
@@ -162,6 +174,9 @@ TEST(PSDImageRepTest, LayoutsReadAsWritten)
         if (l.mode == Grey)
             expected = expected.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
         const QByteArray psd = psdOf(l, l.alpha ? source : expected);
+        // Inks without a profile of their own go through the system's standard one, where there is one.
+        if (const QByteArray standard = ColourTransform::standardCmykProfile(); l.mode == Cmyk && !standard.isEmpty())
+            expected = colourfiles::leftOfPaperThrough(standard, expected).convertToFormat(QImage::Format_RGB32);
         const DecodeReport::Scope report;
         const QImage ours = PSDImageRep::initWithData(psd);
         ASSERT_EQ(ours.size(), source.size());
@@ -171,6 +186,40 @@ TEST(PSDImageRepTest, LayoutsReadAsWritten)
         const QImage thumbnail = PSDImageRep::initWithData(psd, QSize(16, 16));
         ASSERT_EQ(thumbnail.size(), QSize(16, 11));
         EXPECT_LT(meanDifference(thumbnail, PictureRows::reduced(ours, thumbnail.size())), 1.0);
+    }
+}
+
+// The colour profile among the image resources is the picture's: RGB rows keep its numbers and
+// carry it, inks are turned into sRGB through it; the colour as stored is noted.
+TEST(PSDImageRepTest, TheEmbeddedProfileIsThePicturesOwn)
+{
+    const QImage source = picture().convertToFormat(QImage::Format_RGB32);
+    const QByteArray adobe = colourfiles::adobeRgbProfile();
+    const QByteArray inks = colourfiles::systemProfile("ps_cmyk.icc");
+    struct Case {
+        Layout layout;
+        const char *space;
+        QImage expected;
+    };
+    std::vector<Case> cases = {{{"RGB, Adobe RGB", Rgb, 8, true, false, adobe}, "RGB", source}};
+    if (!inks.isEmpty())
+        cases.push_back({{"CMYK, its profile", Cmyk, 8, true, false, inks},
+                         "CMYK",
+                         colourfiles::leftOfPaperThrough(inks, source).convertToFormat(QImage::Format_RGB32)});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.layout.name);
+        const QByteArray psd = psdOf(c.layout, source);
+        for (const QSize box : {QSize(), QSize(16, 16)}) {
+            const DecodeReport::Scope report;
+            const QImage ours = PSDImageRep::initWithData(psd, box);
+            ASSERT_FALSE(ours.isNull());
+            EXPECT_EQ(report.colourSpace(), QLatin1String(c.space));
+            EXPECT_EQ(report.colourProfile(), c.layout.icc);
+            EXPECT_LT(meanDifference(ours, PictureRows::reduced(c.expected, ours.size())), 2.0);
+            if (c.layout.mode == Rgb) {
+                EXPECT_EQ(ours.colorSpace(), QColorSpace::fromIccProfile(adobe));
+            }
+        }
     }
 }
 
@@ -257,6 +306,10 @@ TEST(PSDImageRepTest, LargeFilesGetTheirThumbnailsWithinTheThumbnailDecodersLimi
                 },
                 [&](const QByteArray &bytes) { file.write(bytes); });
         }
-        scenefiles::expectThumbnailOfScene(path, size, l.mode == Grey, true);
+        // Inks without a profile of their own go through the system's standard one, where there is one.
+        const QByteArray standard = l.mode == Cmyk ? ColourTransform::standardCmykProfile() : QByteArray();
+        scenefiles::expectThumbnailOfScene(path, size, l.mode == Grey, true, 3.0, [&](const QImage &reference) {
+            return standard.isEmpty() ? reference : colourfiles::leftOfPaperThrough(standard, reference);
+        });
     }
 }

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -101,9 +102,10 @@ private:
 };
 
 // The thumbnail a thumbnail decoder makes of the file, as the import asks for it (a picture's
-// road, or a movie's still frame), checked against the scene: made, of its size, and showing it.
+// road, or a movie's still frame), checked against the scene: made, of its size, and showing it
+// (as `shown` makes of the scene's reference where it is given: inks through their profile).
 inline void expectThumbnailOfScene(const QString &path, QSize full, bool greyOnly, bool asMovie = false,
-                                   double tolerance = 3.0)
+                                   double tolerance = 3.0, const std::function<QImage(const QImage &)> &shown = {})
 {
     const QSize box(256, 256);
     const QSize size = ImageFileReader::fittedSize(full, box);
@@ -123,7 +125,8 @@ inline void expectThumbnailOfScene(const QString &path, QSize full, bool greyOnl
     }
     ASSERT_FALSE(thumbnail.isNull()) << qPrintable(why);
     ASSERT_EQ(thumbnail.size(), size);
-    EXPECT_LT(syntheticpictures::meanDifference(thumbnail, Scene::reference(full, size, greyOnly)), tolerance);
+    const QImage reference = Scene::reference(full, size, greyOnly);
+    EXPECT_LT(syntheticpictures::meanDifference(thumbnail, shown ? shown(reference) : reference), tolerance);
     QFile::remove(path);
 }
 

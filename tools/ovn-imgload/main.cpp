@@ -7,6 +7,7 @@
 #include "formats/FileTypeCodes.h"
 #include "formats/OVNExtensionMapping.h"
 #include "formats/OVNHelper.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/MediaDecoder.h"
 #include "tools/common/ToolNumber.h"
@@ -104,8 +105,16 @@ int main(int argc, char **argv)
             box = QSize(size, size);
         // A thumbnail-sized read has a thumbnail's limits, the whole picture a full-size read's.
         ImageFileReader::Facts facts;
+        const DecodeReport::Scope report;
         image = MediaDecoder(box.isValid() ? MediaDecoder::Use::Thumbnail : MediaDecoder::Use::FullSize)
                     .read(input, box, &facts);
+        // The picture comes in sRGB, turned from the colour the file stores where it is another.
+        if (!report.colourSpace().isEmpty())
+            std::printf(
+                "colour: %s%s, shown in sRGB\n", qPrintable(report.colourSpace()),
+                report.colourProfile().isEmpty()
+                    ? ""
+                    : qPrintable(QStringLiteral(" with a profile of %1 bytes").arg(report.colourProfile().size())));
         if (image.isNull() && facts.refusal != ImageFileReader::Facts::Refusal::None)
             std::fprintf(stderr, "%s: %s\n", qPrintable(input),
                          qPrintable(ImageFileReader::refusalText(facts.refusal)));
