@@ -73,6 +73,10 @@ namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }
 
+// The threads this decoder's movies decode on (its THREADS argument; 0: as many as its budget
+// holds).
+int movieThreads = 0;
+
 // Reads the next request's length from `socket`, taking the descriptors of its file that came
 // with it.
 bool readLength(quint32 &length, std::vector<int> &descriptors, int socket = DecoderProtocol::socketDescriptor)
@@ -616,8 +620,20 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         image = PictureData::decodeToFit(request.value(text("data")).toByteArray(), boxOf(request), &stored);
         facts.size = stored;
     } else if (operation == QLatin1String("openMovie")) {
+        // The larger decoder gives a movie as many threads as its budget holds; another decoder
+        // keeps to the threads it was started with.
+        const bool largest = request.value(text("largest")).toBool();
+        qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(largest ? 0 : movieThreads));
         QString error;
         m_movie = Movie::open(path, &error);
+        // A movie whose frames would not decode on enough threads here goes to the larger
+        // decoder now, before its first frame, rather than after running out of memory on it.
+        if (m_movie && !largest && !m_movie->fitsBudget()) {
+            m_movie.reset();
+            return {{text("opened"), false},
+                    {text("refusal"), int(ImageFileReader::Facts::Refusal::TooLarge)},
+                    {text("error"), ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::TooLarge)}};
+        }
         answer.insert(text("opened"), bool(m_movie));
         answer.insert(text("error"), error);
         if (m_movie) {
@@ -1079,8 +1095,7 @@ int main(int argc, char **argv)
     // instead of mapping and zeroing fresh pages (within its data limit all the same).
     HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
     limitLibraryThreads(memory);
-    if (threads > 0)
-        qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(threads));
+    movieThreads = std::max(threads, 0);
     // Pages of PDF documents are drawn here, bounded by this decoder's own limits.
     qputenv("OVN_DRAW_PAGES_IN_PROCESS", "1");
 

@@ -156,3 +156,5 @@ QImage Movie::frameImageAtTime(MovieTime time, QSize size)
     DecodeReport::damaged(m_frameDamage);
     return image;
 }
+
+bool Movie::fitsBudget() const { return m_source->fitsBudget(); }

@@ -30,6 +30,8 @@ public:
     virtual QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
                                     QString *damage) = 0;
     virtual int rotationAngle() const { return 0; }
+    // Whether this process's decoding budget gives the frames enough threads (see MovieThreads.h).
+    virtual bool fitsBudget() const { return true; }
 };
 
 // Both answer null with `error` set when the file is not theirs or is damaged; the FFmpeg reader

@@ -19,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <signal.h>
@@ -862,4 +864,51 @@ TEST_F(MediaDecoderTest, TheWholeTemplatesChildrenCountInTheProgramsProcessorTim
     }
     MediaDecoder::endIdleDecoders();
     EXPECT_GE(used(RUSAGE_CHILDREN) - before, inProcess / 2) << "read here in " << inProcess << " s";
+}
+
+// A movie's or a Photoshop file's child stays for the frames after its first: when its caller is
+// done it is ended and waited for by its template all the same, so that what it held and the
+// processor time it took count in the figures, and no other process is left to adopt it.
+TEST_F(MediaDecoderTest, AMoviesChildIsWaitedForAndCounted)
+{
+    QTemporaryDir dir;
+    const QString movie = dir.filePath(QStringLiteral("pattern.mp4"));
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    QProcess make;
+    if (!ffmpeg.isEmpty())
+        make.start(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=2",
+                            "-c:v", "mpeg4", movie});
+    const bool haveMovie = !ffmpeg.isEmpty() && make.waitForFinished(120'000) && make.exitCode() == 0;
+    struct Case {
+        const char *name;
+        QString file;
+        QSize frame;
+    };
+    const Case cases[] = {
+        {"a Photoshop file",
+         hostilemedia::written(dir.filePath(QStringLiteral("black.psd")), hostilemedia::psdOfZeros(2000, 1500)),
+         QSize(2000, 1500)},
+        {"a movie", haveMovie ? movie : QString(), QSize(640, 360)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.file.isEmpty())
+            continue; // no ffmpeg to make the movie here
+        MediaDecoder::endIdleDecoders();
+        const MediaDecoder::Children before = MediaDecoder::endedChildren();
+        {
+            const DecodeInterrupt::Scope limit(nullptr, 30s);
+            MediaDecoder decoder(Use::FullSize);
+            const std::optional<MediaDecoder::MovieInfo> info = decoder.openMovie(c.file);
+            ASSERT_TRUE(info);
+            MovieTime time = info->duration;
+            time.timeValue /= 2;
+            EXPECT_EQ(decoder.movieFrame(time).size(), c.frame);
+        }
+        MediaDecoder::endIdleDecoders();
+        const MediaDecoder::Children after = MediaDecoder::endedChildren();
+        EXPECT_GE(after.templates - before.templates, 1);
+        // Its child held at least the frame it sent.
+        EXPECT_GE(after.peakBytes - before.peakBytes, qint64(c.frame.width()) * c.frame.height() * 4);
+    }
 }
