@@ -139,6 +139,39 @@ TEST(ImportHelper, MovieFrameTimesAndDocumentPages)
     EXPECT_EQ(OVNImportHelper::documentPages(10), (std::array<int, 4>{{0, 1, 8, 9}}));
 }
 
+// A movie's four frames make one canvas only when all four were had: a frame that needed more
+// memory than a decoder has leaves the first one had, alone, never a hole of white.
+TEST(ImportHelper, FramesMakeACanvasOnlyWhenAllWereHad)
+{
+    auto frame = [](QRgb colour) {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(colour);
+        return image;
+    };
+    const QImage red = frame(qRgb(255, 0, 0)), green = frame(qRgb(0, 255, 0)), blue = frame(qRgb(0, 0, 255));
+    struct Case {
+        const char *name;
+        QList<QImage> frames;
+        QSize size;   // of the thumbnail; invalid for none
+        QRgb topLeft; // its first pixel
+    };
+    const Case cases[] = {
+        {"all four", {red, green, blue, red}, QSize(85, 65), qRgb(255, 0, 0)},
+        {"the first alone of four", {red, QImage(), QImage(), QImage()}, QSize(40, 30), qRgb(255, 0, 0)},
+        {"the first missing", {QImage(), green, blue, red}, QSize(40, 30), qRgb(0, 255, 0)},
+        {"one in the middle missing", {red, green, QImage(), blue}, QSize(40, 30), qRgb(255, 0, 0)},
+        {"none", {QImage(), QImage(), QImage(), QImage()}, QSize(0, 0), 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QImage thumbnail = OVNImportHelper::composeFrames(c.frames, 2, 1);
+        EXPECT_EQ(thumbnail.size(), c.size);
+        if (!thumbnail.isNull()) {
+            EXPECT_EQ(thumbnail.pixel(0, 0) & 0xffffffu, c.topLeft & 0xffffffu);
+        }
+    }
+}
+
 TEST(ImportHelper, PostScriptStringsOfACommentLine)
 {
     EXPECT_EQ(OVNImportParserAdobe::getPSStringFromLine(QStringLiteral("%%Title: (Poster) (Final)")),
