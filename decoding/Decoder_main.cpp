@@ -651,6 +651,13 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         if (m_movie) {
             const MovieTime time{request.value(text("timeValue")).toLongLong(),
                                  qint32(request.value(text("timeScale")).toInt())};
+            // A page that this decoder would draw smaller than asked, for want of memory, is drawn
+            // by the larger one.
+            if (!request.value(text("largest")).toBool() && !m_movie->frameFitsBudget(time, boxOf(request))) {
+                answer.insert(text("refusal"), int(ImageFileReader::Facts::Refusal::TooLarge));
+                answer.insert(text("error"), ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::TooLarge));
+                return answer;
+            }
             image = m_movie->frameImageAtTime(time, boxOf(request));
             answer.insert(text("error"), m_movie->frameError());
         } else {

@@ -158,3 +158,8 @@ QImage Movie::frameImageAtTime(MovieTime time, QSize size)
 }
 
 bool Movie::fitsBudget() const { return m_source->fitsBudget(); }
+
+bool Movie::frameFitsBudget(MovieTime time, QSize size) const
+{
+    return m_source->frameFitsBudget(time, size.isValid() && !size.isEmpty() ? size : QSize());
+}

@@ -47,6 +47,9 @@ public:
     // Whether the frames decode on enough threads within the process's decoding budget (its data
     // limit): a movie that does not is better read by a decoder with a larger one.
     bool fitsBudget() const;
+    // Whether frameImageAtTime(time, size) gives its picture at that size within the process's
+    // decoding budget; a document's page that would not is drawn smaller, to what the budget holds.
+    bool frameFitsBudget(MovieTime time, QSize size = {}) const;
 
     // The picture shown at `time` (any time scale), at `size` or else the natural size. A time
     // past the end gives the last picture, a negative one the first. Null when nothing decodes,

@@ -107,17 +107,6 @@ int trackRotation(const AVStream *stream)
     return degrees < 0 ? degrees + 360 : degrees;
 }
 
-// What this process's decodes may hold: its data limit less what the process itself needs, as the
-// decoding budget counts it; no bound in a process without a limit.
-qint64 decodingBudget()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_DATA, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return std::numeric_limits<qint64>::max();
-    constexpr qint64 processBytes = qint64(32) << 20;
-    return std::max<qint64>(0, qint64(limit.rlim_cur) - processBytes);
-}
-
 // The bytes of one decoded picture as the codec stores it.
 qint64 pictureBytes(const AVCodecParameters *par)
 {
@@ -417,6 +406,15 @@ QImage FfmpegSource::toImage(const AVFrame *frame, QSize size)
 }
 
 } // namespace
+
+qint64 decodingBudget()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_DATA, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<qint64>::max();
+    constexpr qint64 processBytes = qint64(32) << 20;
+    return std::max<qint64>(0, qint64(limit.rlim_cur) - processBytes);
+}
 
 std::unique_ptr<Movie::Source> openFfmpegMovieSource(const QString &path, const FrameLimits &limits, QString *error)
 {

@@ -19,6 +19,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -910,5 +913,54 @@ TEST_F(MediaDecoderTest, AMoviesChildIsWaitedForAndCounted)
         EXPECT_GE(after.templates - before.templates, 1);
         // Its child held at least the frame it sent.
         EXPECT_GE(after.peakBytes - before.peakBytes, qint64(c.frame.width()) * c.frame.height() * 4);
+    }
+}
+
+// A document's page is drawn at the size asked (its own where none is) as far as the decoders'
+// budget goes: a page larger than that is drawn by the larger decoder, reduced to what it holds,
+// never refused for its size.
+TEST_F(MediaDecoderTest, APageIsDrawnAsLargeAsTheBudgetHolds)
+{
+    QTemporaryDir dir;
+    auto document = [&](const char *name, QSizeF points) {
+        const QString file = dir.filePath(QLatin1String(name));
+        QPdfWriter writer(file);
+        writer.setPageSize(QPageSize(points, QPageSize::Point));
+        writer.setPageMargins(QMarginsF());
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, writer.width() / 2, writer.height()), Qt::red);
+        painter.end();
+        return file;
+    };
+    const QString poster = document("poster.pdf", QSizeF(14400, 14400));
+    const QString card = document("card.pdf", QSizeF(298, 420));
+    struct Case {
+        const char *name;
+        QString file;
+        QSize box;
+        QSize least, most; // the picture's size between these
+    };
+    const Case cases[] = {
+        {"a small page at its own size", card, QSize(), QSize(296, 419), QSize(299, 421)},
+        // More than a thumbnail decoder holds (some 10 megapixels), less than may be drawn.
+        {"a 14,400-point page at its own size", poster, QSize(), QSize(4000, 4000), QSize(10000, 10000)},
+        {"a 14,400-point page's thumbnail", poster, QSize(256, 256), QSize(256, 256), QSize(256, 256)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeInterrupt::Scope limit(nullptr, 60s);
+        MediaDecoder decoder(Use::FullSize);
+        const std::optional<MediaDecoder::MovieInfo> info = decoder.openMovie(c.file);
+        ASSERT_TRUE(info);
+        QString error;
+        const QImage page = decoder.movieFrame(MovieTime{0, 600}, c.box, &error);
+        ASSERT_FALSE(page.isNull()) << qPrintable(error);
+        EXPECT_GE(page.width(), c.least.width());
+        EXPECT_GE(page.height(), c.least.height());
+        EXPECT_LE(page.width(), c.most.width());
+        EXPECT_LE(page.height(), c.most.height());
+        // Red on its left half, as drawn.
+        EXPECT_EQ(QColor(page.pixel(page.width() / 4, page.height() / 2)).red(), 255);
     }
 }
