@@ -703,6 +703,18 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         return std::move(png.image);
     }
 
+    // A JPEG left to Qt's reader (the whole picture, or a kind libjpeg's own road leaves there) is
+    // held to the same number of scans: Qt's reader goes over the whole picture once a scan, and
+    // asks no deadline on the way.
+    if (char head[3];
+        file.peek(head, sizeof head) == qint64(sizeof head) && JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+        const int scans = JpegDecoder::scanCount(file);
+        if (scans < 0)
+            return stopped(facts);
+        if (scans > JpegDecoder::maxScans)
+            return {};
+    }
+
     InterruptibleFile device(path);
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
