@@ -558,6 +558,22 @@ QString ImageFileReader::refusalText(Facts::Refusal refusal)
     return {};
 }
 
+QString ImageFileReader::noPictureText(Facts::Refusal refusal, const QString &damage, const QString &unsupported)
+{
+    if (refusal != Facts::Refusal::None)
+        return refusalText(refusal);
+    if (!damage.isEmpty())
+        return damagedText(damage);
+    if (!unsupported.isEmpty())
+        return DecodeReport::unsupportedText(unsupported);
+    return QStringLiteral("the picture cannot be read");
+}
+
+QString ImageFileReader::damagedText(const QString &damage)
+{
+    return QStringLiteral("the file is damaged (%1)").arg(damage);
+}
+
 QSize ImageFileReader::fittedSize(QSize size, QSize box)
 {
     if (size.isEmpty() || box.isEmpty())

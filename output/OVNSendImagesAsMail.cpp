@@ -94,10 +94,13 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
             // Walked to as an import walks it and attached where the walk found it: another
             // account's link on the way would attach this account's private file.
             const FileAccess::WalkedPath walked = FileAccess::walkedPath(source);
-            if (walked.mayBeRead && walked.kind == FileAccess::Kind::Regular)
+            if (walked.mayBeRead && walked.kind == FileAccess::Kind::Regular) {
                 prepared.files.append(walked.walked);
-            else
+            } else {
                 prepared.failed.append(source);
+                prepared.reasons.append(QFileInfo::exists(source) ? localized("the file cannot be read")
+                                                                  : localized("the file is not there"));
+            }
         } else {
             // A name not taken in the attachments folder, asked given up on when the folder does
             // not answer (the writer then gives up on it at once as well).
@@ -114,17 +117,20 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
             });
             const QString target = *name;
             const int box = boxSize(options.sizeIndex);
+            QString why;
             const bool written = !folder.isEmpty() && !target.isEmpty()
                                  && OVNJpegWriter::scaleAndSaveAsJPEG(
                                      source, box, box, 0.9f, target,
                                      options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
                                      options.caption ? options.author : QString(),
                                      options.captionFilename ? lastPathComponent(source) : QString(),
-                                     record.field(MediaRecord::Orientation).toInt());
-            if (written)
+                                     record.field(MediaRecord::Orientation).toInt(), &why);
+            if (written) {
                 prepared.files.append(target);
-            else
+            } else {
                 prepared.failed.append(source);
+                prepared.reasons.append(why.isEmpty() ? localized("the attachment could not be written") : why);
+            }
         }
         if (progress)
             progress(++done);
@@ -150,8 +156,11 @@ OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &p
     QStringList parts;
     if (!prepared.failed.isEmpty()) {
         QStringList names;
-        for (const QString &source : prepared.failed)
-            names.append(lastPathComponent(source));
+        for (qsizetype i = 0; i < prepared.failed.size(); ++i) {
+            const QString reason = prepared.reasons.value(i);
+            names.append(reason.isEmpty() ? lastPathComponent(prepared.failed.at(i))
+                                          : lastPathComponent(prepared.failed.at(i)) + QStringLiteral(": ") + reason);
+        }
         parts.append(localized("These files could not be converted and are not attached:") + QLatin1Char('\n')
                      + Alerts::namedList(names));
     }

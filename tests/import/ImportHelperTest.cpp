@@ -441,7 +441,7 @@ TEST(ImportHelper, MoviePdfDocumentAndRawFiles)
     EXPECT_TRUE(helper.loadImageForRAWMediaFile(dng, raw, QSize(256, 256)).isNull());
     raw.clear();
     EXPECT_FALSE(helper.thumbnailForMediaFile(dng, raw).isEmpty());
-    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read (the data ends early)"));
+    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the file is damaged (the data ends early)"));
 }
 
 // A Photoshop file goes the movie loader's road as a still: its thumbnail is its one picture, not
@@ -542,7 +542,7 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
         file.close();
         QVariantMap record;
         const QImage icon = decoded(helper.thumbnailForMediaFile(path, record));
-        EXPECT_TRUE(helper.lastProblem() == QStringLiteral("the picture cannot be read (the raw data ends early)")
+        EXPECT_TRUE(helper.lastProblem() == QStringLiteral("the file is damaged (the raw data ends early)")
                     || (QLatin1String(extension) == QLatin1String("x3f")
                         && helper.lastProblem() == QStringLiteral("the picture cannot be read")))
             << qPrintable(helper.lastProblem());
@@ -854,13 +854,13 @@ TEST(ImportHelper, CutFilesOfEveryKindSayTheSameReasons)
     };
     std::vector<Case> cases{
         {write("whole.psd", rawPsd(width, height)), {}, false},
-        {write("cut.psd", half(rawPsd(width, height))),
-         QStringLiteral("the picture cannot be read (the data ends early)"), false},
+        {write("cut.psd", half(rawPsd(width, height))), QStringLiteral("the file is damaged (the data ends early)"),
+         false},
         {write("whole.tif", directoryFirstTiff(width, height)), {}, false},
         {write("cut.tif", half(directoryFirstTiff(width, height))),
          QStringLiteral("the file is damaged (the data ends early)"), true},
         {write("cut-directory-last.tif", half(plain.readAll())),
-         QStringLiteral("the picture cannot be read (the data ends early)"), false},
+         QStringLiteral("the file is damaged (the data ends early)"), false},
         {write("five-inks.tif", fiveInkTiff(width, height)),
          QStringLiteral("the picture is of a kind the program does not read (a TIFF of 8-bit ink samples)"), false},
     };

@@ -329,9 +329,9 @@ TEST(OVNJpegWriterTest, FailuresSayWhy)
         QString source;
         QString why;
     } cases[] = {
-        {junk.fileName(), QStringLiteral("the file cannot be read as a picture")},
+        {junk.fileName(), QStringLiteral("the picture cannot be read")},
         {notes.fileName(), QStringLiteral("files of this type are not written as pictures")},
-        {dir.filePath(QStringLiteral("gone.jpg")), QStringLiteral("the file cannot be read as a picture")},
+        {dir.filePath(QStringLiteral("gone.jpg")), QStringLiteral("the picture cannot be read")},
         {dir.filePath(QStringLiteral("ovn-decoder-crashes.jpg")),
          ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::Crashed)},
         {dir.filePath(QStringLiteral("ovn-decoder-hangs.jpg")),

@@ -215,27 +215,36 @@ TEST(OVNImageViewerTest, FullResolutionOfARawFile)
     UserDefaults::standard().removeObjectForKey(QStringLiteral("RAWOpenWithMediaViewer"));
 }
 
+// A file that gives no picture shows the sheet, saying what happened, and its window closes.
 TEST(OVNImageViewerTest, BadFilesShowTheSheetAndClose)
 {
     ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
     QTemporaryDir dir;
     const QByteArray whole = jpeg(QSize(64, 48));
-    const QString paths[] = {
-        dir.filePath(QStringLiteral("missing.jpg")),
-        writeFile(dir, QStringLiteral("truncated.jpg"), whole.left(40)),
-        writeFile(dir, QStringLiteral("text.jpg"), "not a picture"),
-        writeFile(dir, QStringLiteral("movie.mov"), QByteArray(1024, '\0')),
-        writeFile(dir, QStringLiteral("empty.png"), {}),
+    struct Case {
+        QString path;
+        const char *said; // the sheet's words below its first line
+    };
+    const Case cases[] = {
+        {dir.filePath(QStringLiteral("missing.jpg")), "The file is not there."},
+        {writeFile(dir, QStringLiteral("truncated.jpg"), whole.left(40)), "The picture cannot be read."},
+        {writeFile(dir, QStringLiteral("text.jpg"), "not a picture"), "The picture cannot be read."},
+        {writeFile(dir, QStringLiteral("movie.mov"), QByteArray(1024, '\0')), "The picture cannot be read."},
+        {writeFile(dir, QStringLiteral("empty.png"), {}), "The picture cannot be read."},
+        // A decoder that runs out of memory on it, at its own size and reduced.
+        {writeFile(dir, QStringLiteral("ovn-decoder-exhausts.jpg"), whole),
+         "The picture needs more memory than decoding may use."},
     };
     int failures = 0;
-    for (const QString &path : paths) {
-        SCOPED_TRACE(qPrintable(path));
-        QPointer<OVNImageViewer> viewer = openViewer(path, 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(c.path));
+        QPointer<OVNImageViewer> viewer = openViewer(c.path, 1);
         EXPECT_FALSE(waitForLoad(viewer));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(viewer.isNull()) << "the failed document stays open";
         ASSERT_EQ(alerts->shown().size(), ++failures);
-        EXPECT_EQ(alerts->shown().last().informativeText, QStringLiteral("Failed to load media file"));
+        EXPECT_EQ(alerts->shown().last().message, QStringLiteral("The media file could not be loaded."));
+        EXPECT_EQ(alerts->shown().last().informativeText, QLatin1String(c.said));
     }
     Alerts::setPresenter(nullptr);
 }
