@@ -180,9 +180,14 @@ QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullS
         if (image.isNull() && fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
             image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, request.previewSize, &facts);
         // A whole picture larger than a decoder may send (over 100 megapixels) is shown reduced
-        // as it is read, to a size still larger than any screen.
-        if (image.isNull() && !fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
-            image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, QSize(8192, 8192), &facts);
+        // as it is read, to a size still larger than any screen; one whose reduced read needs more
+        // than the larger decoder has even so (a progressive JPEG's coefficients are held whole
+        // beside the rows) as large as that decoder holds, each estimate refused at once.
+        for (const int side : {8192, 4096, 2048}) {
+            if (!image.isNull() || fitted || facts.refusal != ImageFileReader::Facts::Refusal::TooLarge)
+                break;
+            image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, QSize(side, side), &facts);
+        }
         stored = facts.size;
         refusal = facts.refusal;
         break;

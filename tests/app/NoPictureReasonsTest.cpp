@@ -23,8 +23,7 @@ TEST(NoPictureReasons, EveryRoadSaysTheSameOfAFile)
         const char *said;
     };
     const Case cases[] = {
-        {"no picture at all",
-         hostilemedia::written(dir.filePath(QStringLiteral("text.jpg")), "not a picture"),
+        {"no picture at all", hostilemedia::written(dir.filePath(QStringLiteral("text.jpg")), "not a picture"),
          "the picture cannot be read"},
         {"a picture no decoder has the memory for",
          hostilemedia::written(dir.filePath(QStringLiteral("ovn-decoder-exhausts.jpg")),

@@ -17,6 +17,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QPointer>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -213,6 +214,52 @@ TEST(OVNImageViewerTest, FullResolutionOfARawFile)
         viewer->close();
     }
     UserDefaults::standard().removeObjectForKey(QStringLiteral("RAWOpenWithMediaViewer"));
+}
+
+// The header of a progressive colour JPEG of `size` (its picture's parts subsampled as cameras
+// store them) up to its first scan's data: what a decoder estimates a read by, with nothing behind
+// it to decode but grey.
+QByteArray progressiveJpegClaiming(QSize size)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    for (qsizetype at = 2; at + 4 < bytes.size();) {
+        const uchar marker = uchar(bytes[at + 1]);
+        const int length = uchar(bytes[at + 2]) << 8 | uchar(bytes[at + 3]);
+        if (marker == 0xC2) {
+            bytes[at + 5] = char(size.height() >> 8);
+            bytes[at + 6] = char(size.height() & 0xFF);
+            bytes[at + 7] = char(size.width() >> 8);
+            bytes[at + 8] = char(size.width() & 0xFF);
+        }
+        if (marker == 0xDA)
+            return bytes.left(at + 2 + length);
+        at += 2 + length;
+    }
+    return {};
+}
+
+// A whole picture whose read needs more than the larger decoder holds even reduced to 8192 pixels
+// (a 150-megapixel progressive JPEG's coefficients beside the rows) is shown reduced as far as
+// that decoder holds it, not refused.
+TEST(OVNImageViewerTest, AWholePictureIsShownAsLargeAsTheLargerDecoderHoldsIt)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("panorama.jpg"), progressiveJpegClaiming(QSize(15000, 10000)));
+    OVNImageLoader::Request request;
+    request.path = path;
+    request.processor = QStringLiteral("Image");
+    QSize stored;
+    QString problem;
+    const QImage image = OVNImageLoader::decode(request, false, &stored, &problem);
+    EXPECT_EQ(image.size(), QSize(4096, 2731)) << qPrintable(problem);
+    EXPECT_EQ(stored, QSize(15000, 10000));
 }
 
 // A file that gives no picture shows the sheet, saying what happened, and its window closes.
