@@ -258,6 +258,8 @@ bool FfmpegSource::open(const QString &path, const FrameLimits &limits, QString 
             MovieTime{qint64(std::llround(std::min(seconds, 1.0e9) * Movie::movieTimeScale)), Movie::movieTimeScale};
     }
     if (m_still) {
+        // Its one picture is decoded here, whatever the threads: a still that opens fits.
+        m_fitsBudget = true;
         m_stillFrame.reset(av_frame_alloc());
         if (!m_stillFrame)
             return fail(QStringLiteral("out of memory"));
