@@ -19,6 +19,7 @@
 
 #include "decoding/ChildConfinement.h"
 #include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
 #include "decoding/DecoderMessage.h"
@@ -28,6 +29,7 @@
 #include "decoding/LibraryMessages.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
+#include "decoding/TurnedStrips.h"
 #include "decoding/PictureData.h"
 #include "decoding/RawDecoder.h"
 #include "decoding/TemplateLibraries.h"
@@ -525,6 +527,28 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
         image = developedRaw(path, request.value(text("shrink")).toInt(), box);
     } else {
         image = ImageFileReader::read(path, box, &facts);
+    }
+    // A picture wanted turned a quarter at its own size that is too large to be held whole is
+    // gathered a strip of its columns at a time, each a read of its rows, within half the budget
+    // (the reader's buffers take their share beside it). A decoder that would read it more than
+    // twice so leaves it to the larger one, which reads it fewer times.
+    const qint64 stripBytes = DecodeMemoryBudget::shared().capacity() / 2;
+    if (image.isNull() && !raw && orientation >= 5 && orientation <= 8
+        && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge && facts.size.isValid()
+        && facts.size.transposed().width() <= box.width() && facts.size.transposed().height() <= box.height()
+        && (request.value(text("largest")).toBool() || TurnedStrips::reads(facts.size, 4, stripBytes) <= 2)) {
+        ImageFileReader::Facts stripFacts;
+        JpegEncoder encoder(quality, QSize(2835, 2835), output);
+        const bool sent =
+            TurnedStrips::send([&](RowSink &strip) { return ImageFileReader::stream(path, strip, &stripFacts); },
+                               orientation, stripBytes, encoder);
+        if (sent && encoder.finish()) {
+            facts.refusal = ImageFileReader::Facts::Refusal::None;
+            answer.insert(text("jpegBytes"), bytes);
+        } else if (stripFacts.refusal != ImageFileReader::Facts::Refusal::None) {
+            facts.refusal = stripFacts.refusal;
+        }
+        return answer;
     }
     if (image.isNull())
         return answer;
