@@ -48,10 +48,7 @@ public:
     const QByteArray &profile() const { return m_profile; }
     QSize dotsPerMeter() const { return m_dotsPerMeter; }
     // The stored column `c` of the strip, top first.
-    const uchar *column(int c) const
-    {
-        return m_columns.data() + qsizetype(c - m_first) * m_size.height() * m_bytes;
-    }
+    const uchar *column(int c) const { return m_columns.data() + qsizetype(c - m_first) * m_size.height() * m_bytes; }
 
 private:
     int m_first;

@@ -96,6 +96,6 @@ TEST(TurnedStripsTest, AReadThatChangesOrFailsEndsTheTurn)
         [&](RowSink &strip) { return JpegEncoder::sendTurnedRows(reads++ < 2 ? first : other, 1, strip); }, 6,
         2 * 6 * 4, sink));
     EXPECT_FALSE(TurnedStrips::send([&](RowSink &) { return false; }, 6, 1 << 20, sink));
-    EXPECT_FALSE(
-        TurnedStrips::send([&](RowSink &strip) { return JpegEncoder::sendTurnedRows(first, 1, strip); }, 3, 1 << 20, sink));
+    EXPECT_FALSE(TurnedStrips::send([&](RowSink &strip) { return JpegEncoder::sendTurnedRows(first, 1, strip); }, 3,
+                                    1 << 20, sink));
 }
