@@ -83,19 +83,3 @@ TEST(TurnedStripsTest, StripsGiveThePictureTurnedWhole)
         }
     }
 }
-
-// A file that gives another picture on a later read (changed while it is written) gives no
-// turned picture, and another orientation than a quarter turn is not this road's.
-TEST(TurnedStripsTest, AReadThatChangesOrFailsEndsTheTurn)
-{
-    const QImage first = pattern(QSize(8, 6), QImage::Format_RGB32);
-    const QImage other = pattern(QSize(8, 5), QImage::Format_RGB32);
-    int reads = 0;
-    Collected sink;
-    EXPECT_FALSE(TurnedStrips::send(
-        [&](RowSink &strip) { return JpegEncoder::sendTurnedRows(reads++ < 2 ? first : other, 1, strip); }, 6,
-        2 * 6 * 4, sink));
-    EXPECT_FALSE(TurnedStrips::send([&](RowSink &) { return false; }, 6, 1 << 20, sink));
-    EXPECT_FALSE(TurnedStrips::send([&](RowSink &strip) { return JpegEncoder::sendTurnedRows(first, 1, strip); }, 3,
-                                    1 << 20, sink));
-}
