@@ -21,6 +21,7 @@
 #include "decoding/ChildConfinement.h"
 #include "decoding/ColourTransform.h"
 #include "decoding/DecodeInterrupt.h"
+#include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
 #include "decoding/DecoderMessage.h"
@@ -30,6 +31,7 @@
 #include "decoding/LibraryMessages.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
+#include "decoding/TurnedStrips.h"
 #include "decoding/PictureData.h"
 #include "decoding/RawDecoder.h"
 #include "decoding/TemplateLibraries.h"
@@ -74,6 +76,10 @@
 namespace {
 
 QString text(const char *key) { return QString::fromLatin1(key); }
+
+// The threads this decoder's movies decode on (its THREADS argument; 0: as many as its budget
+// holds).
+int movieThreads = 0;
 
 // Reads the next request's length from `socket`, taking the descriptors of its file that came
 // with it.
@@ -527,6 +533,28 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
         if (!image.colorSpace().isValid() && DecodeReport::notedColourSpace() == QLatin1String("RGB"))
             ColourTransform::convertToSRgb(image, DecodeReport::notedColourProfile());
     }
+    // A picture wanted turned a quarter at its own size that is too large to be held whole is
+    // gathered a strip of its columns at a time, each a read of its rows, within half the budget
+    // (the reader's buffers take their share beside it). A decoder that would read it more than
+    // twice so leaves it to the larger one, which reads it fewer times.
+    const qint64 stripBytes = DecodeMemoryBudget::shared().capacity() / 2;
+    if (image.isNull() && !raw && orientation >= 5 && orientation <= 8
+        && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge && facts.size.isValid()
+        && facts.size.transposed().width() <= box.width() && facts.size.transposed().height() <= box.height()
+        && (request.value(text("largest")).toBool() || TurnedStrips::reads(facts.size, 4, stripBytes) <= 2)) {
+        ImageFileReader::Facts stripFacts;
+        JpegEncoder encoder(quality, QSize(2835, 2835), output);
+        const bool sent =
+            TurnedStrips::send([&](RowSink &strip) { return ImageFileReader::stream(path, strip, &stripFacts); },
+                               orientation, stripBytes, encoder);
+        if (sent && encoder.finish()) {
+            facts.refusal = ImageFileReader::Facts::Refusal::None;
+            answer.insert(text("jpegBytes"), bytes);
+        } else if (stripFacts.refusal != ImageFileReader::Facts::Refusal::None) {
+            facts.refusal = stripFacts.refusal;
+        }
+        return answer;
+    }
     if (image.isNull())
         return answer;
     if (orientation >= 2 && orientation <= 8) {
@@ -647,8 +675,20 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         image = PictureData::decodeToFit(request.value(text("data")).toByteArray(), boxOf(request), &stored);
         facts.size = stored;
     } else if (operation == QLatin1String("openMovie")) {
+        // The larger decoder gives a movie as many threads as its budget holds; another decoder
+        // keeps to the threads it was started with.
+        const bool largest = request.value(text("largest")).toBool();
+        qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(largest ? 0 : movieThreads));
         QString error;
         m_movie = Movie::open(path, &error);
+        // A movie whose frames would not decode on enough threads here goes to the larger
+        // decoder now, before its first frame, rather than after running out of memory on it.
+        if (m_movie && !largest && !m_movie->fitsBudget()) {
+            m_movie.reset();
+            return {{text("opened"), false},
+                    {text("refusal"), int(ImageFileReader::Facts::Refusal::TooLarge)},
+                    {text("error"), ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::TooLarge)}};
+        }
         answer.insert(text("opened"), bool(m_movie));
         answer.insert(text("error"), error);
         if (m_movie) {
@@ -666,6 +706,13 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         if (m_movie) {
             const MovieTime time{request.value(text("timeValue")).toLongLong(),
                                  qint32(request.value(text("timeScale")).toInt())};
+            // A page that this decoder would draw smaller than asked, for want of memory, is drawn
+            // by the larger one.
+            if (!request.value(text("largest")).toBool() && !m_movie->frameFitsBudget(time, boxOf(request))) {
+                answer.insert(text("refusal"), int(ImageFileReader::Facts::Refusal::TooLarge));
+                answer.insert(text("error"), ImageFileReader::refusalText(ImageFileReader::Facts::Refusal::TooLarge));
+                return answer;
+            }
             image = m_movie->frameImageAtTime(time, boxOf(request));
             answer.insert(text("error"), m_movie->frameError());
         } else {
@@ -1126,8 +1173,7 @@ int main(int argc, char **argv)
     // instead of mapping and zeroing fresh pages (within its data limit all the same).
     HeapTuning::keepFreedMemoryForReuse(std::size_t(64) << 20);
     limitLibraryThreads(memory);
-    if (threads > 0)
-        qputenv("OVN_MOVIE_DECODE_THREADS", QByteArray::number(threads));
+    movieThreads = std::max(threads, 0);
     // Pages of PDF documents are drawn here, bounded by this decoder's own limits.
     qputenv("OVN_DRAW_PAGES_IN_PROCESS", "1");
 

@@ -562,6 +562,22 @@ QString ImageFileReader::refusalText(Facts::Refusal refusal)
     return {};
 }
 
+QString ImageFileReader::noPictureText(Facts::Refusal refusal, const QString &damage, const QString &unsupported)
+{
+    if (refusal != Facts::Refusal::None)
+        return refusalText(refusal);
+    if (!damage.isEmpty())
+        return damagedText(damage);
+    if (!unsupported.isEmpty())
+        return DecodeReport::unsupportedText(unsupported);
+    return QStringLiteral("the picture cannot be read");
+}
+
+QString ImageFileReader::damagedText(const QString &damage)
+{
+    return QStringLiteral("the file is damaged (%1)").arg(damage);
+}
+
 QSize ImageFileReader::fittedSize(QSize size, QSize box)
 {
     if (size.isEmpty() || box.isEmpty())
@@ -707,6 +723,18 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
         if (png.image.isNull() && DecodeInterrupt::shouldStop())
             return stopped(facts);
         return std::move(png.image);
+    }
+
+    // A JPEG left to Qt's reader (the whole picture, or a kind libjpeg's own road leaves there) is
+    // held to the same number of scans: Qt's reader goes over the whole picture once a scan, and
+    // asks no deadline on the way.
+    if (char head[3];
+        file.peek(head, sizeof head) == qint64(sizeof head) && JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+        const int scans = JpegDecoder::scanCount(file);
+        if (scans < 0)
+            return stopped(facts);
+        if (scans > JpegDecoder::maxScans)
+            return {};
     }
 
     InterruptibleFile device(path);

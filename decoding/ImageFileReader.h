@@ -54,6 +54,13 @@ public:
     };
     // The refusal as the import lists it; empty for None.
     static QString refusalText(Facts::Refusal refusal);
+    // Why a read gave no picture, in the one set of words every road says it in (the import, the
+    // outputs, the viewers, mail): the decoder's refusal (the picture's size, its time, Cancel, a
+    // fault), the damage its reader met (DecodeReport::damage), a kind of picture no reader here
+    // reads (DecodeReport::unsupported), or else that the picture cannot be read.
+    static QString noPictureText(Facts::Refusal refusal, const QString &damage = {}, const QString &unsupported = {});
+    // A file read past damage, in the same words: "the file is damaged (DAMAGE)".
+    static QString damagedText(const QString &damage);
 
     // The picture of the file, or null. With a valid `maxSize` the picture fits that box (its
     // aspect kept), and the readers decode at a reduced size where they can: JPEG's scaled

@@ -26,9 +26,7 @@
 
 namespace {
 
-// A progressive file may hold any number of scans, each a pass over the whole picture; real
-// files have about ten.
-constexpr int maxScans = 500;
+constexpr int maxScans = JpegDecoder::maxScans;
 
 // What the warnings of a decode said of the data it read past.
 enum class Damage { None, Corrupt, EndsEarly };
@@ -406,6 +404,80 @@ bool JpegDecoder::storesInks(QIODevice &device)
         }
     }
     return device.seek(start) && inks;
+}
+
+int JpegDecoder::scanCount(QIODevice &device, int atMost)
+{
+    const qint64 start = device.pos();
+    // The file's bytes one at a time, read a piece at a time; -1 at its end or at a stop.
+    std::vector<char> piece(64 * 1024);
+    qint64 have = 0, at = 0;
+    bool stopped = false;
+    auto next = [&]() -> int {
+        if (at == have) {
+            if (DecodeInterrupt::shouldStop()) {
+                stopped = true;
+                return -1;
+            }
+            have = device.read(piece.data(), qint64(piece.size()));
+            at = 0;
+            if (have <= 0) {
+                have = 0;
+                return -1;
+            }
+        }
+        return uchar(piece[size_t(at++)]);
+    };
+    int scans = 0;
+    if (next() == 0xFF && next() == 0xD8) {
+        int byte = next();
+        while (byte >= 0 && scans <= atMost) {
+            if (byte != 0xFF) {
+                byte = next();
+                continue; // between segments only in a damaged file: looked past, as libjpeg does
+            }
+            int marker = next();
+            while (marker == 0xFF)
+                marker = next();
+            if (marker < 0 || marker == 0xD9)
+                break;
+            if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+                byte = next();
+                continue;
+            }
+            const int high = next(), low = next();
+            if (high < 0 || low < 0)
+                break;
+            for (int left = (high << 8 | low) - 2; left > 0 && byte >= 0; --left)
+                byte = next();
+            if (byte < 0)
+                break;
+            if (marker != 0xDA) {
+                byte = next();
+                continue;
+            }
+            ++scans;
+            // The scan's entropy-coded data: a 0xFF in it is followed by 0 or a restart marker;
+            // anything else is the next marker.
+            for (byte = next(); byte >= 0;) {
+                if (byte != 0xFF) {
+                    byte = next();
+                    continue;
+                }
+                const int following = next();
+                if (following == 0 || (following >= 0xD0 && following <= 0xD7)) {
+                    byte = next();
+                    continue;
+                }
+                // Back to the marker's start for the segment loop: its 0xFF is taken as read.
+                if (following >= 0 && at > 0)
+                    --at;
+                break;
+            }
+        }
+    }
+    device.seek(start);
+    return stopped ? -1 : std::min(scans, atMost + 1);
 }
 
 QSize JpegDecoder::size(const void *data, std::size_t size)

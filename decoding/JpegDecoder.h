@@ -39,6 +39,15 @@ public:
 
     // Pictures whose decode would hold more than this are refused.
     static constexpr qint64 maxDecodeBytes = qint64(1024) << 20;
+    // A progressive file may hold any number of scans, each a pass over the whole picture; real
+    // files have about ten. A decode stops past this many.
+    static constexpr int maxScans = 500;
+
+    // How many scans the JPEG data `device` holds from where it stands, counted through its markers
+    // without decoding (the device is put back): no more than atMost + 1, so that a file of endless
+    // scans costs a look at atMost + 1 of them; -1 when the thread's DecodeInterrupt scope stopped
+    // the count.
+    static int scanCount(QIODevice &device, int atMost = maxScans);
 
     // Whether the bytes begin like a JPEG file (SOI and a marker).
     static bool looksLikeJpeg(const void *data, std::size_t size);

@@ -78,31 +78,7 @@ struct MediaDecoder::Process {
     bool large = false; // the larger decoder, taken by one file at a time
     bool movie = false; // has opened a movie: its state is no next file's
 
-    ~Process()
-    {
-        // A child that answered is ending by itself: its note is waited for a moment, so that its
-        // memory counts.
-        if (socket >= 0 && child < 0 && unreported > 0)
-            awaitLastNote();
-        if (startedChildren) {
-            const std::lock_guard lock(childCount().mutex);
-            childCount().endedTemplatesPeaks += largestChildPeak;
-            ++childCount().endedTemplates;
-        }
-        // Closing the sockets ends an idle decoder and its child: it ends its whole template and
-        // waits for it first, so that their processor time and their children's count as this
-        // process's children's. A busy one is ended at once. One that does not end is left to the
-        // background.
-        const bool idle = child < 0 && socket >= 0;
-        if (childHandle >= 0)
-            ::close(childHandle);
-        if (child >= 0)
-            ::close(child);
-        if (socket >= 0)
-            ::close(socket);
-        if (pid > 0)
-            DecoderProcesses::endWithin(pid, std::chrono::milliseconds(1000), !idle);
-    }
+    ~Process();
 
     void noteStarted(pid_t started)
     {
@@ -287,8 +263,9 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     const QByteArray programBytes = QFile::encodeName(program);
     const QByteArray memory = QByteArray::number(watchResidentMemory ? 0 : memoryLimitOf(large));
     // A thumbnail decoder reads one file among many at once: one thread of its own is enough. The
-    // larger decoder reads what needs more memory than others: each further frame thread of a
-    // movie holds frames of its own (an 8K movie's some 100 MB each), so it decodes on one.
+    // larger decoder reads what needs more memory than others, whatever it reads on one thread;
+    // a movie it opens gets as many threads as its budget holds (see MovieThreads.h), which the
+    // request says.
     const QByteArray threads = QByteArray::number(use == MediaDecoder::Use::Thumbnail || large ? 1 : 0);
     const QByteArray parent = QByteArray::number(::getpid());
     char *argv[] = {const_cast<char *>(programBytes.constData()), const_cast<char *>(memory.constData()),
@@ -692,6 +669,45 @@ void endChild(MediaDecoder::Process &process)
     process.forgetChild();
 }
 
+} // namespace
+
+MediaDecoder::Process::~Process()
+{
+    // A child still held (a movie's, kept for its frames, or one whose request was given up) is
+    // ended through its handle first: its template, which waits for it, then tells its end and
+    // goes on idle, so that its peak and processor time count and no other process adopts it.
+    // Without a handle the template is ended at once, the child with it.
+    bool idle = socket >= 0;
+    if (child >= 0) {
+        if (childHandle >= 0)
+            endChild(*this);
+        else
+            idle = false;
+    }
+    // A child that answered is ending by itself: its note is waited for a moment, so that its
+    // memory counts.
+    if (idle && unreported > 0)
+        awaitLastNote();
+    if (startedChildren) {
+        const std::lock_guard lock(childCount().mutex);
+        childCount().endedTemplatesPeaks += largestChildPeak;
+        ++childCount().endedTemplates;
+    }
+    // Closing the sockets ends an idle decoder: it ends its whole template and waits for it
+    // first, so that their processor time and their children's count as this process's
+    // children's. A busy one is ended at once. One that does not end is left to the background.
+    if (childHandle >= 0)
+        ::close(childHandle);
+    if (child >= 0)
+        ::close(child);
+    if (socket >= 0)
+        ::close(socket);
+    if (pid > 0)
+        DecoderProcesses::endWithin(pid, std::chrono::milliseconds(1000), !idle);
+}
+
+namespace {
+
 // A picture of the shape a reply describes, its rows not yet read.
 // Asks for huge pages for the whole 2 MiB stretches of a large picture's rows that are not
 // written yet: copying them in, scaling and encoding them then take a fraction of the page faults
@@ -1032,6 +1048,8 @@ bool MediaDecoder::exchangeWith(const QVariantMap &request, QVariantMap &reply, 
         timed.insert(QStringLiteral("directPicture"), true);
     if (templates == Templates::Whole)
         timed.insert(QStringLiteral("whole"), true);
+    if (m_holdsLargeTurn)
+        timed.insert(QStringLiteral("largest"), true);
     const QByteArray body = DecoderProtocol::encode(timed);
     std::vector<int> opened;
     const Opening opening = openWithin(request.value(QStringLiteral("path")).toString(), deadline, cancel, opened);

@@ -156,3 +156,10 @@ QImage Movie::frameImageAtTime(MovieTime time, QSize size)
     DecodeReport::damaged(m_frameDamage);
     return image;
 }
+
+bool Movie::fitsBudget() const { return m_source->fitsBudget(); }
+
+bool Movie::frameFitsBudget(MovieTime time, QSize size) const
+{
+    return m_source->frameFitsBudget(time, size.isValid() && !size.isEmpty() ? size : QSize());
+}

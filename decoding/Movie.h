@@ -44,6 +44,12 @@ public:
     QSize naturalSize() const;
     // The track's rotation in degrees clockwise (0, 90, 180 or 270).
     int rotationAngle() const;
+    // Whether the frames decode on enough threads within the process's decoding budget (its data
+    // limit): a movie that does not is better read by a decoder with a larger one.
+    bool fitsBudget() const;
+    // Whether frameImageAtTime(time, size) gives its picture at that size within the process's
+    // decoding budget; a document's page that would not is drawn smaller, to what the budget holds.
+    bool frameFitsBudget(MovieTime time, QSize size = {}) const;
 
     // The picture shown at `time` (any time scale), at `size` or else the natural size. A time
     // past the end gives the last picture, a negative one the first. Null when nothing decodes,

@@ -30,7 +30,16 @@ public:
     virtual QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
                                     QString *damage) = 0;
     virtual int rotationAngle() const { return 0; }
+    // Whether this process's decoding budget gives the frames enough threads (see MovieThreads.h).
+    virtual bool fitsBudget() const { return true; }
+    // Whether the frame at `time` at `size` (its own size where empty) is had within this
+    // process's decoding budget, rather than drawn smaller to fit it.
+    virtual bool frameFitsBudget(MovieTime, QSize) const { return true; }
 };
+
+// What this process's decodes may hold: its data limit less what the process itself needs, as
+// the decoding budget (DecodeMemoryBudget) counts it; no bound in a process without a limit.
+qint64 decodingBudget();
 
 // Both answer null with `error` set when the file is not theirs or is damaged; the FFmpeg reader
 // stops opening at the limits.

@@ -1,6 +1,7 @@
 // Movies and the still formats of the movie framework, read through the FFmpeg libraries.
 
 #include "decoding/MovieSource_p.h"
+#include "decoding/MovieThreads.h"
 
 #include <QLoggingCategory>
 #include <QTransform>
@@ -9,6 +10,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -17,7 +19,10 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -102,6 +107,13 @@ int trackRotation(const AVStream *stream)
     return degrees < 0 ? degrees + 360 : degrees;
 }
 
+// The bytes of one decoded picture as the codec stores it.
+qint64 pictureBytes(const AVCodecParameters *par)
+{
+    const int bytes = av_image_get_buffer_size(AVPixelFormat(par->format), par->width, par->height, 1);
+    return bytes > 0 ? bytes : qint64(par->width) * par->height * 4;
+}
+
 bool isStillFormat(const AVFormatContext *format)
 {
     const char *name = format->iformat->name;
@@ -117,6 +129,7 @@ public:
     MovieTime duration() const override { return m_duration; }
     QSize naturalSize() const override { return m_naturalSize; }
     int rotationAngle() const override { return m_rotation; }
+    bool fitsBudget() const override { return m_fitsBudget; }
     QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
                             QString *damage) override;
 
@@ -152,6 +165,7 @@ private:
     AVStream *m_stream = nullptr;
     int m_streamIndex = -1;
     bool m_still = false;
+    bool m_fitsBudget = true;
     int m_rotation = 0;
     QSize m_pictureSize; // after the pixel aspect, before the rotation
     QSize m_naturalSize;
@@ -205,9 +219,13 @@ bool FfmpegSource::open(const QString &path, const FrameLimits &limits, QString 
     m_codec.reset(avcodec_alloc_context3(decoder));
     if (!m_codec || avcodec_parameters_to_context(m_codec.get(), par) < 0)
         return fail(QStringLiteral("no decoder"));
-    // As many threads as FFmpeg likes, unless the decoder process says (each frame thread holds a
-    // frame of its own).
-    m_codec->thread_count = qEnvironmentVariableIntValue("OVN_MOVIE_DECODE_THREADS");
+    // As many threads as the machine has (as FFmpeg would take), unless the decoder process says,
+    // and no more than the decoding budget holds: each frame thread holds pictures of its own.
+    const int asked = qEnvironmentVariableIntValue("OVN_MOVIE_DECODE_THREADS");
+    const int wanted = asked > 0 ? asked : std::min(av_cpu_count() + 1, 16);
+    const int threads = MovieThreads::fitted(pictureBytes(par), decodingBudget(), wanted);
+    m_fitsBudget = MovieThreads::isEnough(threads, wanted);
+    m_codec->thread_count = std::max(threads, 1);
     m_codec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (const int openedCodec = avcodec_open2(m_codec.get(), decoder, nullptr); openedCodec < 0)
         return fail(ffmpegError(openedCodec));
@@ -240,6 +258,8 @@ bool FfmpegSource::open(const QString &path, const FrameLimits &limits, QString 
             MovieTime{qint64(std::llround(std::min(seconds, 1.0e9) * Movie::movieTimeScale)), Movie::movieTimeScale};
     }
     if (m_still) {
+        // Its one picture is decoded here, whatever the threads: a still that opens fits.
+        m_fitsBudget = true;
         m_stillFrame.reset(av_frame_alloc());
         if (!m_stillFrame)
             return fail(QStringLiteral("out of memory"));
@@ -388,6 +408,15 @@ QImage FfmpegSource::toImage(const AVFrame *frame, QSize size)
 }
 
 } // namespace
+
+qint64 decodingBudget()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_DATA, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<qint64>::max();
+    constexpr qint64 processBytes = qint64(32) << 20;
+    return std::max<qint64>(0, qint64(limit.rlim_cur) - processBytes);
+}
 
 std::unique_ptr<Movie::Source> openFfmpegMovieSource(const QString &path, const FrameLimits &limits, QString *error)
 {

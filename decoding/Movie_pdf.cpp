@@ -23,6 +23,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -245,10 +246,16 @@ public:
         return MovieTime{qint64(m_document->numPages()) * Movie::movieTimeScale, Movie::movieTimeScale};
     }
     QSize naturalSize() const override { return m_naturalSize; }
+    bool frameFitsBudget(MovieTime time, QSize size) const override;
     QImage frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error,
                             QString *damage) override;
 
 private:
+    int pageAt(MovieTime time) const;
+    // The size the page at `index` is drawn at for `size` (its own where empty); `reduced` tells
+    // whether the budget made it smaller. Empty for a page whose own box claims more than may be drawn.
+    QSize drawnSize(int index, QSize size, bool *reduced = nullptr) const;
+
     QString m_path;
     std::unique_ptr<Poppler::Document> m_document;
     QSize m_naturalSize;
@@ -260,6 +267,20 @@ QSize pagePixels(const Poppler::Page &page)
 {
     const QSizeF points = page.pageSizeF();
     return QSize(std::max(1, int(std::lround(points.width()))), std::max(1, int(std::lround(points.height()))));
+}
+
+// What drawing a page holds beside its pixels (fonts, poppler's state), and for each pixel: poppler's
+// bitmap, the picture made of it, and the rows on their way out.
+constexpr qint64 pageFixedBytes = qint64(32) << 20;
+constexpr qint64 pageBytesPerPixel = 12;
+
+// `size` made smaller, its shape kept, to at most `pixels` and maxSide a side.
+QSize shrunkTo(QSize size, qint64 pixels)
+{
+    const double scale =
+        std::min({1.0, double(PdfPage::maxSide) / size.width(), double(PdfPage::maxSide) / size.height(),
+                  std::sqrt(double(pixels) / (double(size.width()) * size.height()))});
+    return QSize(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale)));
 }
 
 bool PdfSource::open(const QString &path, QString *error)
@@ -280,25 +301,51 @@ bool PdfSource::open(const QString &path, QString *error)
     return true;
 }
 
-QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error, QString *)
+int PdfSource::pageAt(MovieTime time) const
 {
     const int pages = m_document->numPages();
     const double second = std::floor(time.seconds());
-    const int index = second < 0 ? 0 : second >= pages ? pages - 1 : int(second);
+    return second < 0 ? 0 : second >= pages ? pages - 1 : int(second);
+}
+
+QSize PdfSource::drawnSize(int index, QSize size, bool *reduced) const
+{
     const std::unique_ptr<Poppler::Page> page = m_document->page(index);
     if (!page)
         return {};
     const QSize own = pagePixels(*page);
     if (size.isEmpty())
         size = own;
-    // A size asked beyond what may be drawn is drawn as large as may be; a page whose own box
-    // claims more is refused.
-    if (!PdfPage::isDrawableSize(size) && PdfPage::isDrawableSize(own)) {
-        const double scale =
-            std::min({double(PdfPage::maxSide) / size.width(), double(PdfPage::maxSide) / size.height(),
-                      std::sqrt(double(PdfPage::maxPixels) / (double(size.width()) * size.height()))});
-        size = QSize(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale)));
-    }
+    // A page box past what any page may be (200 inches, 14,400 points, a side) is damage.
+    if (own.width() > PdfPage::maxSide || own.height() > PdfPage::maxSide)
+        return {};
+    // A size beyond what may be drawn, or than the budget holds, is drawn as large as may be: a
+    // large page as other large pictures are, reduced.
+    const qint64 budget = decodingBudget();
+    const qint64 affordable = budget == std::numeric_limits<qint64>::max()
+                                  ? PdfPage::maxPixels
+                                  : std::max<qint64>(0, budget - pageFixedBytes) / pageBytesPerPixel;
+    const QSize drawable = shrunkTo(size, PdfPage::maxPixels);
+    const QSize drawn = shrunkTo(drawable, affordable);
+    if (reduced)
+        *reduced = drawn != drawable;
+    return drawn;
+}
+
+bool PdfSource::frameFitsBudget(MovieTime time, QSize size) const
+{
+    bool reduced = false;
+    drawnSize(pageAt(time), size, &reduced);
+    return !reduced && decodingBudget() >= pageFixedBytes;
+}
+
+QImage PdfSource::frameImageAtTime(MovieTime time, QSize size, const FrameLimits &limits, QString *error, QString *)
+{
+    const int index = pageAt(time);
+    const std::unique_ptr<Poppler::Page> page = m_document->page(index);
+    if (!page)
+        return {};
+    size = drawnSize(index, size);
     if (!PdfPage::isDrawableSize(size)) {
         if (error)
             *error = QStringLiteral("the page is too large to draw");

@@ -31,15 +31,6 @@ namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
 
-// A file whose decoder read past damage: catalogued with what could be read.
-QString damagedProblem(const QString &damage) { return QStringLiteral("the file is damaged (%1)").arg(damage); }
-
-// A file whose decoder met damage and gave nothing: catalogued with its icon.
-QString unreadableProblem(const QString &damage)
-{
-    return QStringLiteral("the picture cannot be read (%1)").arg(damage);
-}
-
 // Why a file gave no picture when its decoding was stopped: its time limit or the import's Cancel.
 QString stoppedProblem()
 {
@@ -261,13 +252,13 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     if (picture.isNull() || documentIcon) {
         // No picture of its own: an icon for the file's type.
         if (!documentIcon) {
-            m_lastProblem = !haveAttributes                   ? QStringLiteral("the file cannot be found")
-                            : fileSize == 0                   ? QStringLiteral("the file is empty")
-                            : !m_loaderProblem.isEmpty()      ? m_loaderProblem
-                            : DecodeInterrupt::shouldStop()   ? stoppedProblem()
-                            : !report.damage().isEmpty()      ? unreadableProblem(report.damage())
-                            : !report.unsupported().isEmpty() ? DecodeReport::unsupportedText(report.unsupported())
-                                                              : QStringLiteral("the picture cannot be read");
+            m_lastProblem = !haveAttributes              ? QStringLiteral("the file cannot be found")
+                            : fileSize == 0              ? QStringLiteral("the file is empty")
+                            : !m_loaderProblem.isEmpty() ? m_loaderProblem
+                            : DecodeInterrupt::shouldStop()
+                                ? stoppedProblem()
+                                : ImageFileReader::noPictureText(ImageFileReader::Facts::Refusal::None, report.damage(),
+                                                                 report.unsupported());
             if (!m_headerKept)
                 record.remove(key("exif"));
         }
@@ -296,7 +287,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
         thumbnail = scaleImage(picture, box, m_prefs.thumbnailQuality);
         picture = QImage();
         if (!m_loaderProblem.isEmpty() || !report.damage().isEmpty()) {
-            m_lastProblem = !m_loaderProblem.isEmpty() ? m_loaderProblem : damagedProblem(report.damage());
+            m_lastProblem = !m_loaderProblem.isEmpty() ? m_loaderProblem
+                                                       : ImageFileReader::damagedText(report.damage());
             m_lastProblemKeptPicture = true;
         }
         const QVariantMap exif = record.value(key("exif")).toMap();

@@ -102,6 +102,11 @@ public:
     // The pages of a document of `pageCount` pages that its thumbnail shows: the first two and
     // the last two.
     static std::array<int, 4> documentPages(int pageCount);
+    // The four frames of a movie (or pages of a document) on one canvas with 5-pixel gaps, each
+    // the size of the first. Where any is missing (a frame that needs more memory than a decoder
+    // has), the first one had alone: a canvas with holes would show white where pictures belong.
+    // Null when none was had.
+    static QImage composeFrames(const QList<QImage> &frames, int columns, int quality);
     // The thumbnail as the catalog stores it: JPEG at quality 50, transparency over white.
     static QByteArray jpegData(const QImage &image, int quality = 50);
 
@@ -122,9 +127,6 @@ public:
     QImage loadImageForQtMediaFile(const QString &path, QVariantMap &record, QSize box);
 
 private:
-    // The four frames of a movie (or two pages of a document) on one canvas with 5-pixel gaps.
-    static QImage composeFrames(const QList<QImage> &frames, int columns, int quality);
-
     std::shared_ptr<const OVNExtensionMapping> m_mapping;
     Preferences m_prefs;
     bool m_prefsLoaded = false;

@@ -19,6 +19,7 @@
 #include <QImageReader>
 #include <QPainter>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -231,8 +232,11 @@ QImage OVNImportHelper::loadImageForDCRAWMediaFile(const QString &path, QVariant
 
 QImage OVNImportHelper::composeFrames(const QList<QImage> &frames, int columns, int quality)
 {
-    if (frames.isEmpty() || frames.first().isNull())
+    const auto had = std::find_if(frames.cbegin(), frames.cend(), [](const QImage &frame) { return !frame.isNull(); });
+    if (had == frames.cend())
         return {};
+    if (std::any_of(frames.cbegin(), frames.cend(), [](const QImage &frame) { return frame.isNull(); }))
+        return *had;
     const int w = frames.first().width();
     const int h = frames.first().height();
     const int rows = (int(frames.size()) + columns - 1) / columns;

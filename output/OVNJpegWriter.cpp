@@ -279,13 +279,9 @@ int OVNJpegWriter::picturesAtOnce() { return std::max(2, QThread::idealThreadCou
 
 int OVNJpegWriter::picturesRunning() { return pictureTurns().running(); }
 
-QString OVNJpegWriter::readingProblem(Refusal refusal, const QString &damage)
+QString OVNJpegWriter::readingProblem(Refusal refusal, const QString &damage, const QString &unsupported)
 {
-    if (refusal != Refusal::None)
-        return ImageFileReader::refusalText(refusal);
-    if (!damage.isEmpty())
-        return localized("the file is damaged (%1)").arg(damage);
-    return localized("the file cannot be read as a picture");
+    return localized(ImageFileReader::noPictureText(refusal, damage, unsupported));
 }
 
 QString OVNJpegWriter::writingProblem(int error, const QString &folder, const QString &fallback)
@@ -328,9 +324,7 @@ QImage OVNJpegWriter::loadSource(const QString &source, int maxwidth, int maxhei
         break;
     }
     if (image.isNull() && why)
-        *why = refusal == Refusal::None && report.damage().isEmpty() && !report.unsupported().isEmpty()
-                   ? DecodeReport::unsupportedText(report.unsupported())
-                   : readingProblem(refusal, report.damage());
+        *why = readingProblem(refusal, report.damage(), report.unsupported());
     return image;
 }
 

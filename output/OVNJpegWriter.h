@@ -61,10 +61,11 @@ public:
     static int picturesAtOnce();
     static int picturesRunning();
 
-    // Why a file gave no picture, in words the user can act on: the decoder's refusal (memory,
-    // time, Cancel, a decoder ended from outside or on a fault), the damage its reader met, or
-    // that the picture cannot be read at all.
-    static QString readingProblem(ImageFileReader::Facts::Refusal refusal, const QString &damage);
+    // Why a file gave no picture, in the words every road uses (ImageFileReader::noPictureText):
+    // the decoder's refusal (memory, time, Cancel, a decoder ended from outside or on a fault),
+    // the damage its reader met, a kind of picture not read, or that the picture cannot be read.
+    static QString readingProblem(ImageFileReader::Facts::Refusal refusal, const QString &damage,
+                                  const QString &unsupported = {});
 
     // Why a write into `folder` failed with the system's `error`: a full disk is named as such.
     static QString writingProblem(int error, const QString &folder, const QString &fallback);

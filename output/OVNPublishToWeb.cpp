@@ -291,8 +291,9 @@ OVNPublishToWeb::Result OVNPublishToWeb::createWebPages(const QList<MediaRecord>
             const QString &why = problems[size_t(n)];
             result.failed.append(name + QStringLiteral(": ")
                                  + (!QFileInfo::exists(source) ? localized("the file is not there")
-                                    : why.isEmpty()            ? localized("it cannot be read as a picture")
-                                                               : why));
+                                    : why.isEmpty()
+                                        ? OVNJpegWriter::readingProblem(ImageFileReader::Facts::Refusal::None, {})
+                                        : why));
         }
     }
 

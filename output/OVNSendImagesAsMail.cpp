@@ -33,18 +33,23 @@ QString lastPathComponent(const QString &path)
 }
 
 // A copy of the regular file `source` in a new folder of its own inside `folder`, under the
-// source's name; empty when there is no private folder, the walk refuses the source or the copy
-// fails (nothing of it is left then).
-QString privateCopy(const QString &source, const QString &folder)
+// source's name; empty with the reason in `why` when there is no private folder, the walk refuses
+// the source or the copy fails (nothing of it is left then).
+QString privateCopy(const QString &source, const QString &folder, QString *why)
 {
-    if (folder.isEmpty())
+    const QString noFolder = localized("no private folder for the attachments could be made");
+    if (folder.isEmpty()) {
+        *why = noFolder;
         return {};
+    }
     QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral("original-XXXXXX")));
-    if (::mkdtemp(pattern.data()) == nullptr)
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        *why = noFolder;
         return {};
+    }
     const QString own = QFile::decodeName(pattern);
     const QString copy = QDir(own).filePath(lastPathComponent(source));
-    if (FileAccess::copyThroughTemporary(source, copy, FileAccess::Existing::Keep))
+    if (FileAccess::copyThroughTemporary(source, copy, FileAccess::Existing::Keep, why))
         return copy;
     QDir(own).removeRecursively();
     return {};
@@ -119,11 +124,16 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
             // account's private file. So the original is copied, from the file the walk reached
             // (another account's link on the way is not followed), into a folder of its own in the
             // private attachments folder, under its own name, and the copy is attached.
-            const QString copy = privateCopy(source, folder);
-            if (copy.isEmpty())
-                prepared.failed.append(source);
-            else
+            QString why;
+            const QString copy = privateCopy(source, folder, &why);
+            if (!copy.isEmpty()) {
                 prepared.files.append(copy);
+            } else {
+                prepared.failed.append(source);
+                prepared.reasons.append(!QFileInfo::exists(source) ? localized("the file is not there")
+                                        : why.isEmpty()            ? localized("the file cannot be read")
+                                                                   : why);
+            }
         } else {
             // A name not taken in the attachments folder, asked given up on when the folder does
             // not answer (the writer then gives up on it at once as well).
@@ -140,17 +150,20 @@ OVNSendImagesAsMail::Prepared OVNSendImagesAsMail::prepare(const QList<MediaReco
             });
             const QString target = *name;
             const int box = boxSize(options.sizeIndex);
+            QString why;
             const bool written = !folder.isEmpty() && !target.isEmpty()
                                  && OVNJpegWriter::scaleAndSaveAsJPEG(
                                      source, box, box, 0.9f, target,
                                      options.caption ? OVNJpegWriter::Caption::On : OVNJpegWriter::Caption::Off,
                                      options.caption ? options.author : QString(),
                                      options.captionFilename ? lastPathComponent(source) : QString(),
-                                     record.field(MediaRecord::Orientation).toInt());
-            if (written)
+                                     record.field(MediaRecord::Orientation).toInt(), &why);
+            if (written) {
                 prepared.files.append(target);
-            else
+            } else {
                 prepared.failed.append(source);
+                prepared.reasons.append(why.isEmpty() ? localized("the attachment could not be written") : why);
+            }
         }
         if (progress)
             progress(++done);
@@ -176,8 +189,11 @@ OVNSendImagesAsMail::Report OVNSendImagesAsMail::failureReport(const Prepared &p
     QStringList parts;
     if (!prepared.failed.isEmpty()) {
         QStringList names;
-        for (const QString &source : prepared.failed)
-            names.append(lastPathComponent(source));
+        for (qsizetype i = 0; i < prepared.failed.size(); ++i) {
+            const QString reason = prepared.reasons.value(i);
+            names.append(reason.isEmpty() ? lastPathComponent(prepared.failed.at(i))
+                                          : lastPathComponent(prepared.failed.at(i)) + QStringLiteral(": ") + reason);
+        }
         parts.append(localized("These files could not be converted and are not attached:") + QLatin1Char('\n')
                      + Alerts::namedList(names));
     }

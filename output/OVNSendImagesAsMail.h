@@ -27,8 +27,9 @@ public:
     };
 
     struct Prepared {
-        QStringList files;  // in record order
-        QStringList failed; // sources the writer could not convert
+        QStringList files;   // in record order
+        QStringList failed;  // sources the writer could not convert
+        QStringList reasons; // why each of `failed` was not (OVNJpegWriter's words), in its order
     };
 
     struct Result {

@@ -338,7 +338,7 @@ void OVNCoreImageAdjustWindow::loaded(const OVNImageLoader::Result &result)
     if (!source || source->isNull()) {
         m_failed = true;
         emit loadFailed();
-        showLoadFailureAndClose(this);
+        showLoadFailureAndClose(this, result.problem);
         return;
     }
     showSource(std::move(source));

@@ -6,10 +6,12 @@
 #include "formats/PictureReaders.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "decoding/DecodeReport.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/MediaDecoder.h"
 #include "viewers/OVNAdjustChain.h"
 
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThreadPool>
@@ -21,6 +23,8 @@ namespace {
 // The stored size the last decode on this thread told (OVNImageLoader::decode), for the result of
 // a load whose picture was decoded fitted.
 thread_local QSize lastFullSize;
+// And why it gave no picture.
+thread_local QString lastProblem;
 
 QThreadPool &pool()
 {
@@ -100,8 +104,11 @@ quint64 OVNImageLoader::load(const Request &request)
         Request asStored = request;
         const int orientation = readOrientation(asStored);
         lastFullSize = QSize();
+        lastProblem.clear();
         Result whole{generation, decoder(asStored, false), false, {}, orientation};
         whole.fullSize = lastFullSize.isValid() ? lastFullSize : whole.image.size();
+        if (whole.image.isNull())
+            whole.problem = lastProblem;
         // Reduced here, so that the GUI thread does not scale a camera's picture while painting.
         if (asStored.previewSize.isValid())
             whole.screen = reducedToFit(whole.image, asStored.previewSize);
@@ -135,8 +142,21 @@ void OVNImageLoader::deliver(const Result &result)
     emit loaded(result);
 }
 
-QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullSize)
+QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullSize, QString *problem)
 {
+    // What the decoders read past, for the reason of a file that gave nothing.
+    const DecodeReport::Scope report;
+    ImageFileReader::Facts::Refusal refusal = ImageFileReader::Facts::Refusal::None;
+    const auto told = [&](QImage image) {
+        if (image.isNull()) {
+            lastProblem = !QFileInfo::exists(request.path)
+                              ? QStringLiteral("the file is not there")
+                              : ImageFileReader::noPictureText(refusal, report.damage(), report.unsupported());
+            if (problem)
+                *problem = lastProblem;
+        }
+        return image;
+    };
     const bool fitted = (preview || request.fittedOnly) && request.previewSize.isValid();
     QSize stored;
     QImage image;
@@ -160,10 +180,16 @@ QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullS
         if (image.isNull() && fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
             image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, request.previewSize, &facts);
         // A whole picture larger than a decoder may send (over 100 megapixels) is shown reduced
-        // as it is read, to a size still larger than any screen.
-        if (image.isNull() && !fitted && facts.refusal == ImageFileReader::Facts::Refusal::TooLarge)
-            image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, QSize(8192, 8192), &facts);
+        // as it is read, to a size still larger than any screen; one whose reduced read needs more
+        // than the larger decoder has even so (a progressive JPEG's coefficients are held whole
+        // beside the rows) as large as that decoder holds, each estimate refused at once.
+        for (const int side : {8192, 4096, 2048}) {
+            if (!image.isNull() || fitted || facts.refusal != ImageFileReader::Facts::Refusal::TooLarge)
+                break;
+            image = MediaDecoder(MediaDecoder::Use::FullSize).read(request.path, QSize(side, side), &facts);
+        }
         stored = facts.size;
+        refusal = facts.refusal;
         break;
     }
     case ProcessorCode::Loader::CameraRaw:
@@ -172,32 +198,40 @@ QImage OVNImageLoader::decode(const Request &request, bool preview, QSize *fullS
             ImageFileReader::Facts facts;
             image = MediaDecoder(MediaDecoder::Use::FullSize)
                         .developRaw(request.path, request.shrinkFactor, &facts, request.previewSize);
+            refusal = facts.refusal;
             if (const std::optional<RawDecoder::Info> info = MediaDecoder().identifyRaw(request.path))
                 stored = QSize(info->width, info->height);
             break;
         }
-        return OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor);
+        return told(OVNHelper::imageForRAWMediaFile(request.path, request.shrinkFactor));
     case ProcessorCode::Loader::Dcraw:
-        return OVNHelper::imageForDCRAWMediaFile(request.path, request.shrinkFactor);
+        return told(OVNHelper::imageForDCRAWMediaFile(request.path, request.shrinkFactor));
     default:
         // Movies and documents open in windows of their own.
-        return {};
+        return told({});
     }
     if (stored.isValid() && !stored.isEmpty()) {
         lastFullSize = stored;
         if (fullSize)
             *fullSize = stored;
     }
-    return image;
+    return told(std::move(image));
 }
 
 void OVNImageLoader::waitForAll() { pool().waitForDone(); }
 
-void showLoadFailureAndClose(QWidget *window)
+QString loadFailureText(const QString &problem)
 {
-    Alert alert{localized("The media file could not be loaded. Please check that it is still available and it's "
-                          "format is supported by Ostrevan."),
-                localized("Failed to load media file"),
+    if (problem.isEmpty())
+        return localized("Failed to load media file");
+    const QString words = localized(problem);
+    return words.left(1).toUpper() + words.mid(1) + QLatin1Char('.');
+}
+
+void showLoadFailureAndClose(QWidget *window, const QString &problem)
+{
+    Alert alert{localized("The media file could not be loaded."),
+                loadFailureText(problem),
                 {},
                 Alert::Style::Warning,
                 Alert::Modality::Window,

@@ -46,6 +46,9 @@ public:
         int orientation = 0;  // with orientationFromFile: the file's orientation code
         QSize fullSize;       // the picture's size as stored, where the decode told it; else the image's
         std::shared_ptr<const OVNLinearImage> linear; // with Request::linear; null when memory ran out
+        // Why the load failed, in the words every road uses (ImageFileReader::noPictureText);
+        // empty where the decoder did not say.
+        QString problem;
     };
     // Decodes one picture (preview: fitting the request's preview size); replaceable for tests.
     using Decoder = std::function<QImage(const Request &request, bool preview)>;
@@ -65,8 +68,8 @@ public:
     // The program's decoding of a request by its processor's loader: the image reading, the RAW
     // decoder or dcraw; a null picture for any other.
     // A fitted-only request's picture is decoded to fit its preview size. `fullSize`, when given, gets
-    // the picture's size as stored where the reader tells it.
-    static QImage decode(const Request &request, bool preview, QSize *fullSize = nullptr);
+    // the picture's size as stored where the reader tells it, `problem` why there is no picture.
+    static QImage decode(const Request &request, bool preview, QSize *fullSize = nullptr, QString *problem = nullptr);
     // Waits for every load of every loader to end (tests, and before the program exits).
     static void waitForAll();
 
@@ -84,5 +87,9 @@ private:
     std::shared_ptr<Link> m_link;
 };
 
-// A viewer window whose picture did not load: the failure alert on it, then the window closes.
-void showLoadFailureAndClose(QWidget *window);
+// A viewer window whose picture did not load: the failure alert on it, saying what happened
+// (loadFailureText), then the window closes.
+void showLoadFailureAndClose(QWidget *window, const QString &problem = {});
+// The alert's words below its first line: the load's problem as a sentence ("The picture needs more
+// memory than decoding may use."), or a plain failure where none was told.
+QString loadFailureText(const QString &problem);

@@ -177,8 +177,8 @@ void OVNImageViewer::loaded(const OVNImageLoader::Result &result)
         return;
     if (result.image.isNull()) {
         m_failed = true;
-        emit loadFailed();
-        showLoadFailureAndClose(this);
+        emit loadFailed(result.problem);
+        showLoadFailureAndClose(this, result.problem);
         return;
     }
     if (m_turnFromFile) {

@@ -68,8 +68,9 @@ public:
 signals:
     // A picture was painted: a reduced one first (preview) or the whole one.
     void pictureShown(bool preview);
-    // The load failed; the failure sheet follows and then the window closes.
-    void loadFailed();
+    // The load failed, for `problem` (OVNImageLoader::Result::problem); the failure sheet saying
+    // it follows and then the window closes.
+    void loadFailed(const QString &problem);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -370,8 +370,7 @@ void OVNMediaViewer::movieFailed(const QString &reason)
     m_zoomWhenOpened = false;
     m_clock->stop();
     emit loadFailed(reason);
-    Alert alert{localized("The media file could not be loaded. Please check that it is still available and its "
-                          "format is supported by Ostrevan."),
+    Alert alert{localized("The media file could not be loaded."),
                 reason,
                 {},
                 Alert::Style::Warning,

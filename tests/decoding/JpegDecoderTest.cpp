@@ -3,6 +3,7 @@
 #include "decoding/ImageFileReader.h"
 #include "decoding/JpegDecoder.h"
 #include "tests/support/ColourFiles.h"
+#include "tests/support/HostileMedia.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -406,4 +407,53 @@ TEST(JpegDecoderTest, InksReadThroughTheirProfileOnEveryRoad)
         EXPECT_EQ(report.colourSpace(), QStringLiteral("CMYK"));
         EXPECT_EQ(report.colourProfile(), c.icc);
     }
+}
+
+// The scans of a file, counted through its markers: what a whole-picture read left to Qt's reader
+// is held to, as libjpeg's own road is.
+TEST(JpegDecoderTest, ScansAreCountedThroughTheMarkers)
+{
+    const QByteArray progressive = hostilemedia::jpegOfNoise(64, 48, true);
+    // An EXIF block holding a whole JPEG of its own (a camera's thumbnail): its scan is not the file's.
+    const QByteArray thumbnail = hostilemedia::jpegOfNoise(16, 16, false);
+    const QByteArray app1 = QByteArray("\xFF\xE1", 2) + char((thumbnail.size() + 8) >> 8)
+                            + char((thumbnail.size() + 8) & 0xFF) + QByteArray("Exif\0\0", 6) + thumbnail;
+    const QByteArray baseline = hostilemedia::jpegOfNoise(64, 48, false);
+    struct Case {
+        const char *name;
+        QByteArray data;
+        int scans;
+    };
+    const Case cases[] = {
+        {"baseline", baseline, 1},
+        {"progressive grey", progressive, 6},
+        {"a thumbnail in its EXIF block", baseline.left(2) + app1 + baseline.mid(2), 1},
+        {"empty comments before its frame", hostilemedia::jpegWithEmptyComments(progressive, 1000), 6},
+        {"cut inside its second scan",
+         progressive.left(progressive.indexOf("\xFF\xDA", progressive.indexOf("\xFF\xDA") + 2) + 20), 2},
+        {"2,816 scans, counted to one past the most", hostilemedia::jpegOfManyScans(32, 32), JpegDecoder::maxScans + 1},
+        {"no JPEG", QByteArray("GIF89a", 6), 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QBuffer buffer;
+        buffer.setData(c.data);
+        ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+        EXPECT_EQ(JpegDecoder::scanCount(buffer), c.scans);
+        EXPECT_EQ(buffer.pos(), 0);
+    }
+}
+
+// A whole picture left to Qt's reader stops at the scans libjpeg's road stops at: a file of
+// thousands of scans costs every road a look at its markers, not a pass over the picture for each.
+TEST(JpegDecoderTest, AWholePictureOfEndlessScansIsNotRead)
+{
+    QTemporaryDir dir;
+    const QString many =
+        hostilemedia::written(dir.filePath(QStringLiteral("many.jpg")), hostilemedia::jpegOfManyScans(64, 64));
+    const QString ordinary =
+        hostilemedia::written(dir.filePath(QStringLiteral("ordinary.jpg")), hostilemedia::jpegOfNoise(64, 48, true));
+    EXPECT_TRUE(ImageFileReader::read(many).isNull());
+    EXPECT_TRUE(ImageFileReader::read(many, QSize(32, 32)).isNull());
+    EXPECT_EQ(ImageFileReader::read(ordinary).size(), QSize(64, 48));
 }

@@ -20,7 +20,12 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QMap>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <signal.h>
@@ -1011,4 +1016,100 @@ TEST_F(MediaDecoderTest, ATemplateSplitsAtItsSecondFileAndItsUsualHalfHoldsOnlyT
         EXPECT_TRUE(mapsLibrary(kept, library));
     }
     EXPECT_LT(split.mappings, whole.mappings * 3 / 4) << whole.mappings << " mappings before the split";
+}
+
+// A movie's or a Photoshop file's child stays for the frames after its first: when its caller is
+// done it is ended and waited for by its template all the same, so that what it held and the
+// processor time it took count in the figures, and no other process is left to adopt it.
+TEST_F(MediaDecoderTest, AMoviesChildIsWaitedForAndCounted)
+{
+    QTemporaryDir dir;
+    const QString movie = dir.filePath(QStringLiteral("pattern.mp4"));
+    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    QProcess make;
+    if (!ffmpeg.isEmpty())
+        make.start(ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25:duration=2",
+                            "-c:v", "mpeg4", movie});
+    const bool haveMovie = !ffmpeg.isEmpty() && make.waitForFinished(120'000) && make.exitCode() == 0;
+    struct Case {
+        const char *name;
+        QString file;
+        QSize frame;
+    };
+    const Case cases[] = {
+        {"a Photoshop file",
+         hostilemedia::written(dir.filePath(QStringLiteral("black.psd")), hostilemedia::psdOfZeros(2000, 1500)),
+         QSize(2000, 1500)},
+        {"a movie", haveMovie ? movie : QString(), QSize(640, 360)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.file.isEmpty())
+            continue; // no ffmpeg to make the movie here
+        MediaDecoder::endIdleDecoders();
+        const MediaDecoder::Children before = MediaDecoder::endedChildren();
+        {
+            const DecodeInterrupt::Scope limit(nullptr, 30s);
+            MediaDecoder decoder(Use::FullSize);
+            const std::optional<MediaDecoder::MovieInfo> info = decoder.openMovie(c.file);
+            ASSERT_TRUE(info);
+            MovieTime time = info->duration;
+            time.timeValue /= 2;
+            EXPECT_EQ(decoder.movieFrame(time).size(), c.frame);
+        }
+        MediaDecoder::endIdleDecoders();
+        const MediaDecoder::Children after = MediaDecoder::endedChildren();
+        EXPECT_GE(after.templates - before.templates, 1);
+        // Its child held at least the frame it sent.
+        EXPECT_GE(after.peakBytes - before.peakBytes, qint64(c.frame.width()) * c.frame.height() * 4);
+    }
+}
+
+// A document's page is drawn at the size asked (its own where none is) as far as the decoders'
+// budget goes: a page larger than that is drawn by the larger decoder, reduced to what it holds,
+// never refused for its size.
+TEST_F(MediaDecoderTest, APageIsDrawnAsLargeAsTheBudgetHolds)
+{
+    QTemporaryDir dir;
+    auto document = [&](const char *name, QSizeF points) {
+        const QString file = dir.filePath(QLatin1String(name));
+        QPdfWriter writer(file);
+        writer.setPageSize(QPageSize(points, QPageSize::Point));
+        writer.setPageMargins(QMarginsF());
+        writer.setResolution(72);
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, writer.width() / 2, writer.height()), Qt::red);
+        painter.end();
+        return file;
+    };
+    const QString poster = document("poster.pdf", QSizeF(14400, 14400));
+    const QString card = document("card.pdf", QSizeF(298, 420));
+    struct Case {
+        const char *name;
+        QString file;
+        QSize box;
+        QSize least, most; // the picture's size between these
+    };
+    const Case cases[] = {
+        {"a small page at its own size", card, QSize(), QSize(296, 419), QSize(299, 421)},
+        // More than a thumbnail decoder holds (some 10 megapixels), less than may be drawn.
+        {"a 14,400-point page at its own size", poster, QSize(), QSize(4000, 4000), QSize(10000, 10000)},
+        {"a 14,400-point page's thumbnail", poster, QSize(256, 256), QSize(256, 256), QSize(256, 256)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const DecodeInterrupt::Scope limit(nullptr, 60s);
+        MediaDecoder decoder(Use::FullSize);
+        const std::optional<MediaDecoder::MovieInfo> info = decoder.openMovie(c.file);
+        ASSERT_TRUE(info);
+        QString error;
+        const QImage page = decoder.movieFrame(MovieTime{0, 600}, c.box, &error);
+        ASSERT_FALSE(page.isNull()) << qPrintable(error);
+        EXPECT_GE(page.width(), c.least.width());
+        EXPECT_GE(page.height(), c.least.height());
+        EXPECT_LE(page.width(), c.most.width());
+        EXPECT_LE(page.height(), c.most.height());
+        // Red on its left half, as drawn.
+        EXPECT_EQ(QColor(page.pixel(page.width() / 4, page.height() / 2)).red(), 255);
+    }
 }

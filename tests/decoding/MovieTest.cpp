@@ -2,6 +2,7 @@
 #include "decoding/DecodeReport.h"
 #include "decoding/Movie.h"
 #include "decoding/MovieSource_p.h"
+#include "decoding/MovieThreads.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTemporaryDir>
+
+#include <limits>
 
 namespace {
 
@@ -290,5 +293,46 @@ TEST(MovieTest, OddSizesAreAsStored)
         EXPECT_EQ(movie->frameImageAtTime(MovieTime{0, 600}).size(), c.natural);
         // A frame asked at half the size is half the size.
         EXPECT_EQ(movie->frameImageAtTime(MovieTime{0, 600}, c.natural / 2).size(), c.natural / 2);
+    }
+}
+
+// The threads a movie decodes on, fitted to a decoder's budget when it opens, and whether that
+// decoder keeps it or leaves it to the larger one before its first frame.
+TEST(MovieTest, AMoviesThreadsFitTheDecodersBudget)
+{
+    constexpr qint64 mib = qint64(1) << 20;
+    constexpr qint64 hd = 1920LL * 1080 * 3 / 2;           // 8-bit 4:2:0
+    constexpr qint64 uhd = 3840LL * 2160 * 3 / 2;          // 8-bit 4:2:0
+    constexpr qint64 eightK10 = 7680LL * 4320 * 3 / 2 * 2; // 10-bit 4:2:0
+    constexpr qint64 thumbnailBudget = 144 * mib, largerBudget = 608 * mib;
+    struct Case {
+        const char *name;
+        qint64 picture, budget;
+        int wanted;
+        int threads; // fitted
+        bool kept;   // enough for this decoder to keep the movie
+    };
+    const Case cases[] = {
+        {"1080p in a thumbnail decoder on its one thread", hd, thumbnailBudget, 1, 1, true},
+        {"1080p in a full-size read on a 16-core machine", hd, thumbnailBudget, 17, 9, true},
+        {"1080p on a 2-core machine", hd, thumbnailBudget, 3, 3, true},
+        {"2160p wanting many threads is left to the larger decoder", uhd, thumbnailBudget, 17, 1, false},
+        {"2160p in the larger decoder", uhd, largerBudget, 17, 11, true},
+        {"8K 10-bit does not fit a thumbnail decoder at all", eightK10, thumbnailBudget, 1, 0, false},
+        {"8K 10-bit in the larger decoder on what it can", eightK10, largerBudget, 17, 0, false},
+        {"no limit: as many as wanted", uhd, std::numeric_limits<qint64>::max(), 17, 17, true},
+        {"a picture of no size", 0, thumbnailBudget, 4, 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const int threads = MovieThreads::fitted(c.picture, c.budget, c.wanted);
+        EXPECT_EQ(threads, c.threads);
+        EXPECT_EQ(MovieThreads::isEnough(threads, c.wanted), c.kept);
+        if (threads > 0) {
+            EXPECT_LE(MovieThreads::neededBytes(c.picture, threads), c.budget);
+            if (threads < c.wanted) {
+                EXPECT_GT(MovieThreads::neededBytes(c.picture, threads + 1), c.budget);
+            }
+        }
     }
 }

@@ -139,6 +139,39 @@ TEST(ImportHelper, MovieFrameTimesAndDocumentPages)
     EXPECT_EQ(OVNImportHelper::documentPages(10), (std::array<int, 4>{{0, 1, 8, 9}}));
 }
 
+// A movie's four frames make one canvas only when all four were had: a frame that needed more
+// memory than a decoder has leaves the first one had, alone, never a hole of white.
+TEST(ImportHelper, FramesMakeACanvasOnlyWhenAllWereHad)
+{
+    auto frame = [](QRgb colour) {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(colour);
+        return image;
+    };
+    const QImage red = frame(qRgb(255, 0, 0)), green = frame(qRgb(0, 255, 0)), blue = frame(qRgb(0, 0, 255));
+    struct Case {
+        const char *name;
+        QList<QImage> frames;
+        QSize size;   // of the thumbnail; invalid for none
+        QRgb topLeft; // its first pixel
+    };
+    const Case cases[] = {
+        {"all four", {red, green, blue, red}, QSize(85, 65), qRgb(255, 0, 0)},
+        {"the first alone of four", {red, QImage(), QImage(), QImage()}, QSize(40, 30), qRgb(255, 0, 0)},
+        {"the first missing", {QImage(), green, blue, red}, QSize(40, 30), qRgb(0, 255, 0)},
+        {"one in the middle missing", {red, green, QImage(), blue}, QSize(40, 30), qRgb(255, 0, 0)},
+        {"none", {QImage(), QImage(), QImage(), QImage()}, QSize(0, 0), 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QImage thumbnail = OVNImportHelper::composeFrames(c.frames, 2, 1);
+        EXPECT_EQ(thumbnail.size(), c.size);
+        if (!thumbnail.isNull()) {
+            EXPECT_EQ(thumbnail.pixel(0, 0) & 0xffffffu, c.topLeft & 0xffffffu);
+        }
+    }
+}
+
 TEST(ImportHelper, PostScriptStringsOfACommentLine)
 {
     EXPECT_EQ(OVNImportParserAdobe::getPSStringFromLine(QStringLiteral("%%Title: (Poster) (Final)")),
@@ -408,7 +441,7 @@ TEST(ImportHelper, MoviePdfDocumentAndRawFiles)
     EXPECT_TRUE(helper.loadImageForRAWMediaFile(dng, raw, QSize(256, 256)).isNull());
     raw.clear();
     EXPECT_FALSE(helper.thumbnailForMediaFile(dng, raw).isEmpty());
-    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the picture cannot be read (the data ends early)"));
+    EXPECT_EQ(helper.lastProblem(), QStringLiteral("the file is damaged (the data ends early)"));
 }
 
 // A Photoshop file goes the movie loader's road as a still: its thumbnail is its one picture, not
@@ -509,7 +542,7 @@ TEST(ImportHelper, CameraRawFilesAreTurnedUprightByEveryLoader)
         file.close();
         QVariantMap record;
         const QImage icon = decoded(helper.thumbnailForMediaFile(path, record));
-        EXPECT_TRUE(helper.lastProblem() == QStringLiteral("the picture cannot be read (the raw data ends early)")
+        EXPECT_TRUE(helper.lastProblem() == QStringLiteral("the file is damaged (the raw data ends early)")
                     || (QLatin1String(extension) == QLatin1String("x3f")
                         && helper.lastProblem() == QStringLiteral("the picture cannot be read")))
             << qPrintable(helper.lastProblem());
@@ -821,13 +854,13 @@ TEST(ImportHelper, CutFilesOfEveryKindSayTheSameReasons)
     };
     std::vector<Case> cases{
         {write("whole.psd", rawPsd(width, height)), {}, false},
-        {write("cut.psd", half(rawPsd(width, height))),
-         QStringLiteral("the picture cannot be read (the data ends early)"), false},
+        {write("cut.psd", half(rawPsd(width, height))), QStringLiteral("the file is damaged (the data ends early)"),
+         false},
         {write("whole.tif", directoryFirstTiff(width, height)), {}, false},
         {write("cut.tif", half(directoryFirstTiff(width, height))),
          QStringLiteral("the file is damaged (the data ends early)"), true},
         {write("cut-directory-last.tif", half(plain.readAll())),
-         QStringLiteral("the picture cannot be read (the data ends early)"), false},
+         QStringLiteral("the file is damaged (the data ends early)"), false},
         {write("five-inks.tif", fiveInkTiff(width, height)),
          QStringLiteral("the picture is of a kind the program does not read (a TIFF of 8-bit ink samples)"), false},
     };

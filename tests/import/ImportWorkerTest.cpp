@@ -186,7 +186,7 @@ TEST_P(ImportWorkerTest, RawFilesAreTurnedAndHeaderOnlyOnesListed)
     EXPECT_EQ(summary.importedIds.size(), 2);
     ASSERT_EQ(summary.failures.size(), 1);
     EXPECT_EQ(QFileInfo(summary.failures.first().path).fileName(), QStringLiteral("cut.dng"));
-    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("cannot be read")));
+    EXPECT_TRUE(summary.failures.first().reason.contains(QLatin1String("the file is damaged")));
     int portraits = 0;
     for (const auto &record : db.getMediaList(category)) {
         if (record->field(MediaRecord::DisplayTag) != QLatin1String("portrait.dng"))

@@ -169,6 +169,8 @@ TEST(OVNSendImagesAsMailTest, ScaledCopiesAreNamedAndFailuresListed)
     const auto prepared = OVNSendImagesAsMail::prepare({recordFor(raw), recordFor(junk.fileName())}, options, out);
     ASSERT_EQ(prepared.files.size(), 1);
     EXPECT_EQ(prepared.failed, QStringList{junk.fileName()});
+    // Said in the words every road uses.
+    EXPECT_EQ(prepared.reasons, QStringList{QStringLiteral("the picture cannot be read")});
     const QString name = QFileInfo(prepared.files.first()).fileName();
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Ostrevan IMG_0001\\.CR2 \\d{1,6}\\.jpg$")).match(name).hasMatch())
         << name.toStdString();
@@ -208,8 +210,9 @@ TEST(OVNSendImagesAsMailTest, FailedHandOversGiveTheirReasons)
     // One report for everything that went wrong; a failed hand-over names its program and the
     // preference that chooses it.
     const auto failedStatus = OVNSendImagesAsMail::handOver(stub + QStringLiteral(" 4"), {file});
-    const OVNSendImagesAsMail::Prepared attached{{file}, {}}, partly{{file}, {"/src/bad.cr2"}},
-        none{{}, {"/src/bad.cr2"}};
+    const OVNSendImagesAsMail::Prepared attached{{file}, {}, {}},
+        partly{{file}, {"/src/bad.cr2"}, {"the file is damaged (the data ends early)"}},
+        none{{}, {"/src/bad.cr2"}, {"the picture needs more memory than decoding may use"}};
     const struct {
         const char *name;
         OVNSendImagesAsMail::Prepared prepared;
@@ -218,8 +221,16 @@ TEST(OVNSendImagesAsMailTest, FailedHandOversGiveTheirReasons)
         QStringList named;
     } reports[] = {
         {"all went well", attached, {}, "", {}},
-        {"a file not converted", partly, {}, "Some files could not be converted and are not attached.", {"bad.cr2"}},
-        {"nothing converted", none, {}, "The e-mail could not be created.", {"bad.cr2"}},
+        {"a file not converted",
+         partly,
+         {},
+         "Some files could not be converted and are not attached.",
+         {"bad.cr2: the file is damaged (the data ends early)"}},
+        {"nothing converted",
+         none,
+         {},
+         "The e-mail could not be created.",
+         {"bad.cr2: the picture needs more memory than decoding may use"}},
         {"the program failed", attached, failedStatus, "The e-mail could not be created.", {stub, "MailCommand"}},
         {"the program is missing",
          partly,

@@ -413,7 +413,7 @@ TEST(OVNCoreImageAdjustTest, LoadsTurnedOrFailsWithTheSheet)
         } else {
             EXPECT_FALSE(loaded);
             ASSERT_EQ(alerts->shown().size(), 1);
-            EXPECT_EQ(alerts->shown().at(0).informativeText, QStringLiteral("Failed to load media file"));
+            EXPECT_EQ(alerts->shown().at(0).informativeText, QStringLiteral("The picture cannot be read."));
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(w.isNull());

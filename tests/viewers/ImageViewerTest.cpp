@@ -17,6 +17,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QPointer>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -215,27 +216,82 @@ TEST(OVNImageViewerTest, FullResolutionOfARawFile)
     UserDefaults::standard().removeObjectForKey(QStringLiteral("RAWOpenWithMediaViewer"));
 }
 
+// The header of a progressive colour JPEG of `size` (its picture's parts subsampled as cameras
+// store them) up to its first scan's data: what a decoder estimates a read by, with nothing behind
+// it to decode but grey.
+QByteArray progressiveJpegClaiming(QSize size)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    for (qsizetype at = 2; at + 4 < bytes.size();) {
+        const uchar marker = uchar(bytes[at + 1]);
+        const int length = uchar(bytes[at + 2]) << 8 | uchar(bytes[at + 3]);
+        if (marker == 0xC2) {
+            bytes[at + 5] = char(size.height() >> 8);
+            bytes[at + 6] = char(size.height() & 0xFF);
+            bytes[at + 7] = char(size.width() >> 8);
+            bytes[at + 8] = char(size.width() & 0xFF);
+        }
+        if (marker == 0xDA)
+            return bytes.left(at + 2 + length);
+        at += 2 + length;
+    }
+    return {};
+}
+
+// A whole picture whose read needs more than the larger decoder holds even reduced to 8192 pixels
+// (a 150-megapixel progressive JPEG's coefficients beside the rows) is shown reduced as far as
+// that decoder holds it, not refused.
+TEST(OVNImageViewerTest, AWholePictureIsShownAsLargeAsTheLargerDecoderHoldsIt)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("panorama.jpg"), progressiveJpegClaiming(QSize(15000, 10000)));
+    OVNImageLoader::Request request;
+    request.path = path;
+    request.processor = QStringLiteral("Image");
+    QSize stored;
+    QString problem;
+    const QImage image = OVNImageLoader::decode(request, false, &stored, &problem);
+    EXPECT_EQ(image.size(), QSize(4096, 2731)) << qPrintable(problem);
+    EXPECT_EQ(stored, QSize(15000, 10000));
+}
+
+// A file that gives no picture shows the sheet, saying what happened, and its window closes.
 TEST(OVNImageViewerTest, BadFilesShowTheSheetAndClose)
 {
     ScriptedAlertPresenter *alerts = ScriptedAlertPresenter::install();
     QTemporaryDir dir;
     const QByteArray whole = jpeg(QSize(64, 48));
-    const QString paths[] = {
-        dir.filePath(QStringLiteral("missing.jpg")),
-        writeFile(dir, QStringLiteral("truncated.jpg"), whole.left(40)),
-        writeFile(dir, QStringLiteral("text.jpg"), "not a picture"),
-        writeFile(dir, QStringLiteral("movie.mov"), QByteArray(1024, '\0')),
-        writeFile(dir, QStringLiteral("empty.png"), {}),
+    struct Case {
+        QString path;
+        const char *said; // the sheet's words below its first line
+    };
+    const Case cases[] = {
+        {dir.filePath(QStringLiteral("missing.jpg")), "The file is not there."},
+        {writeFile(dir, QStringLiteral("truncated.jpg"), whole.left(40)), "The picture cannot be read."},
+        {writeFile(dir, QStringLiteral("text.jpg"), "not a picture"), "The picture cannot be read."},
+        {writeFile(dir, QStringLiteral("movie.mov"), QByteArray(1024, '\0')), "The picture cannot be read."},
+        {writeFile(dir, QStringLiteral("empty.png"), {}), "The picture cannot be read."},
+        // A decoder that runs out of memory on it, at its own size and reduced.
+        {writeFile(dir, QStringLiteral("ovn-decoder-exhausts.jpg"), whole),
+         "The picture needs more memory than decoding may use."},
     };
     int failures = 0;
-    for (const QString &path : paths) {
-        SCOPED_TRACE(qPrintable(path));
-        QPointer<OVNImageViewer> viewer = openViewer(path, 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(qPrintable(c.path));
+        QPointer<OVNImageViewer> viewer = openViewer(c.path, 1);
         EXPECT_FALSE(waitForLoad(viewer));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(viewer.isNull()) << "the failed document stays open";
         ASSERT_EQ(alerts->shown().size(), ++failures);
-        EXPECT_EQ(alerts->shown().last().informativeText, QStringLiteral("Failed to load media file"));
+        EXPECT_EQ(alerts->shown().last().message, QStringLiteral("The media file could not be loaded."));
+        EXPECT_EQ(alerts->shown().last().informativeText, QLatin1String(c.said));
     }
     Alerts::setPresenter(nullptr);
 }

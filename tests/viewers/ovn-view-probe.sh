@@ -13,9 +13,11 @@ first=$(sed -n 1p <<<"$out")
 grep -Eq '^first picture [0-9]+ ms, full picture [0-9]+ ms$' <<<"$(sed -n 2p <<<"$out")" || { echo "got: $out" >&2; exit 1; }
 [ -s "$dir/g.png" ] || { echo "no grab written" >&2; exit 1; }
 printf 'not a picture' > "$dir/bad.jpg"
-for file in "$dir/bad.jpg" "$dir/missing.jpg"; do
+# What the alert would say of each.
+for case in "bad.jpg:The picture cannot be read." "missing.jpg:The file is not there."; do
+    file=$dir/${case%%:*}
     status=0
     out=$("$tool" "$file" 2>/dev/null) || status=$?
-    [ "$status" = 1 ] && [ "$out" = "failed: Failed to load media file" ] || { echo "$file: $status $out" >&2; exit 1; }
+    [ "$status" = 1 ] && [ "$out" = "failed: ${case#*:}" ] || { echo "$file: $status $out" >&2; exit 1; }
 done
 echo "ovn-view lines as expected"

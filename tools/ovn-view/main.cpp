@@ -1,6 +1,7 @@
 // Opens a picture in the image viewer as the application controller does, offscreen, and prints
 // what it shows and how long the first and the whole picture took from the open call:
 //   ovn-view FILE [--orientation N] [--size WxH] [--zoom fit|actual|in|out]... [--full-res] [--grab OUT.png]
+#include "viewers/OVNImageLoader.h"
 #include "viewers/OVNImageView.h"
 #include "viewers/OVNImageViewer.h"
 #include "tools/common/ToolNumber.h"
@@ -30,7 +31,8 @@ int usage()
 }
 
 // Runs the event loop until the viewer shows its whole picture or fails; false on failure.
-bool waitForPicture(OVNImageViewer *viewer, qint64 *firstMs, qint64 *fullMs, const QElapsedTimer &clock)
+bool waitForPicture(OVNImageViewer *viewer, qint64 *firstMs, qint64 *fullMs, const QElapsedTimer &clock,
+                    QString *failure = nullptr)
 {
     QEventLoop loop;
     bool ok = false;
@@ -44,7 +46,11 @@ bool waitForPicture(OVNImageViewer *viewer, qint64 *firstMs, qint64 *fullMs, con
             loop.quit();
         }
     });
-    QObject::connect(viewer, &OVNImageViewer::loadFailed, &loop, &QEventLoop::quit);
+    QObject::connect(viewer, &OVNImageViewer::loadFailed, &loop, [&](const QString &problem) {
+        if (failure)
+            *failure = problem;
+        loop.quit();
+    });
     loop.exec();
     return ok;
 }
@@ -106,13 +112,15 @@ int main(int argc, char *argv[])
     viewer->setOnLoadOrientation(orientation);
     viewer->loadAndShowFile(file);
     qint64 firstMs = -1, fullMs = -1;
-    bool ok = waitForPicture(viewer, &firstMs, &fullMs, clock);
+    QString failure;
+    bool ok = waitForPicture(viewer, &firstMs, &fullMs, clock, &failure);
     if (ok && fullRes && viewer->shrinkFactor() != 0) {
         viewer->menuFullResolution();
         ok = waitForPicture(viewer, nullptr, nullptr, clock);
     }
     if (!ok) {
-        std::printf("failed: %s\n", ToolText::utf8(QStringLiteral("Failed to load media file")).constData());
+        // The alert's words.
+        std::printf("failed: %s\n", ToolText::utf8(loadFailureText(failure)).constData());
         return 1;
     }
     for (const QString &zoom : zooms) {
