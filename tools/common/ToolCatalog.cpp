@@ -50,7 +50,14 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
         [&] {
             if (!connection->isDBConnectionActive() && !connection->openDBConnection())
                 return false;
-            if (!makesTables || connection->checkForDatabaseSetup())
+            if (!makesTables)
+                return true;
+            // A catalog that lacks tables only is completed as a new one is made; another
+            // program's file, or a table without its columns, is left as it is for the refusal.
+            const std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(*connection);
+            if (!contents)
+                return false;
+            if (contents->whole() || !contents->completable())
                 return true;
             if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
                 return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
@@ -93,16 +100,34 @@ QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
     // Open, but without the catalog's tables: a file or a database that is something else (an
     // empty file included), which a tool that only reads or changes a catalog must not fill. A
     // session that ends while this is asked is no answer.
-    bool setUp = false;
-    const bool asked = retried(connection, [&] { return (setUp = connection.checkForDatabaseSetup()) || true; });
-    if (!asked)
+    std::optional<OVNDBHelper::CatalogContents> contents;
+    const bool asked =
+        retried(connection, [&] { return (contents = OVNDBHelper::catalogContents(connection)) || true; });
+    if (!asked || !contents)
         return ToolAccount::failure(connection, what);
-    if (!setUp)
+    if (!contents->holdsCatalogTables)
         return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
                + (connection.vendor() == OVNDatabaseAccess::Vendor::Integrated
                       ? localized("The file \"%1\" holds no catalog.").arg(connection.dbDatabase())
                       : localized("The database \"%1\" holds no catalog.").arg(connection.dbDatabase()));
+    // A catalog made only in part (by a program stopped on the way, or changed by hand) is used by
+    // no tool: each of its reads and writes would fail, or store entries without their details.
+    if (!contents->whole())
+        return what + QStringLiteral(": ")
+               + localized("The catalog is incomplete: it lacks %1.").arg(contents->missingText());
     return QString();
+}
+
+QString readFailure(const OVNDatabaseAccess &connection, const QString &what)
+{
+    if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable || connection.lastErrorServerFull())
+        return ToolAccount::failure(connection, what);
+    // The first line of the catalog's message, without the server's severity word.
+    QString reason = connection.getLastErrorMessage().trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+    for (const char *severity : {"FATAL:", "ERROR:"})
+        if (reason.startsWith(QLatin1String(severity)))
+            reason = reason.mid(qsizetype(qstrlen(severity))).trimmed();
+    return reason.isEmpty() ? what : what + QStringLiteral(": ") + reason;
 }
 
 QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName)
@@ -148,8 +173,18 @@ CategoryInCatalog openCategory(const QString &catalog, const QString &category, 
 std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId,
                                                    QString *refusal)
 {
-    const std::optional<MediaList> readable =
-        ToolAccount::readable(connection, connection.getMediaList(categoryId), refusal);
+    // An entry list that could not be read is no empty category: its failure is said, in the
+    // catalog's own words (a column the catalog lacks is named), never "nothing to export".
+    MediaList listed;
+    if (!retried(connection, [&] {
+            listed = connection.getMediaList(categoryId);
+            return true;
+        })) {
+        if (refusal)
+            *refusal = readFailure(connection, QStringLiteral("cannot read the entries of the category"));
+        return std::nullopt;
+    }
+    const std::optional<MediaList> readable = ToolAccount::readable(connection, std::move(listed), refusal);
     if (!readable)
         return std::nullopt;
     QList<MediaRecord> records;
