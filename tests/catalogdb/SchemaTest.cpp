@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 
+#include "../support/SessionCutProxy.h"
 #include "../support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -105,4 +106,95 @@ TEST(SchemaTest, PostgresScriptsRunOnAServer)
                      .first);
     EXPECT_TRUE(run(QStringLiteral("insert into strvexif (mid) values ('m')")).first);
     run(QStringLiteral("drop schema %1 cascade").arg(schema));
+}
+
+// What a database holds of the catalog, read from its tables and columns, and what the create
+// script makes of it: a catalog that lacks tables is completed, one that lacks a column or holds
+// only another program's tables is left as it is.
+TEST_P(CatalogFixture, TheCatalogIsReadWholePartlyMadeOrForeignAndOnlyMissingTablesAreMade)
+{
+    const QString allTables = QStringLiteral("strvcategory, strvset, strvfile, strvexif, strvpurchased, strvsold");
+    const struct {
+        const char *name;
+        QStringList change;
+        const char *missing;
+        bool holdsCatalogTables;
+        bool foreign;
+        const char *missingAfterScript;
+    } cases[] = {
+        {"whole", {}, "", true, false, ""},
+        {"two tables dropped",
+         {"drop table strvexif", "drop table strvsold"},
+         "the tables strvexif, strvsold",
+         true,
+         false,
+         ""},
+        {"a column dropped",
+         {"alter table strvfile drop column rating"},
+         "the column strvfile.rating",
+         true,
+         false,
+         "the column strvfile.rating"},
+        {"nothing but another program's table",
+         {"drop table " + allTables, "create table notes (a int, b int)"},
+         "the tables strvcategory, strvset, strvfile, strvexif, strvpurchased, strvsold",
+         false,
+         true,
+         ""},
+        {"empty",
+         {"drop table " + allTables},
+         "the tables strvcategory, strvset, strvfile, strvexif, strvpurchased, strvsold",
+         false,
+         false,
+         ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each case starts from a whole catalog without other tables.
+        db.runSQLCommand(QStringLiteral("drop table if exists notes"));
+        ASSERT_TRUE(createCatalog(db)) << qPrintable(db.getLastErrorMessage());
+        for (const QString &statement : c.change) {
+            // SQLite takes one table a statement.
+            const QStringList each = !isPostgres() && statement.startsWith(QLatin1String("drop table strvcategory"))
+                                         ? allTables.split(QStringLiteral(", "))
+                                         : QStringList{QString()};
+            for (const QString &table : each)
+                ASSERT_TRUE(db.runSQLCommand(table.isEmpty() ? statement : QStringLiteral("drop table ") + table))
+                    << qPrintable(db.getLastErrorMessage());
+        }
+        const std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(db);
+        ASSERT_TRUE(contents) << qPrintable(db.getLastErrorMessage());
+        EXPECT_EQ(contents->missingText(), QLatin1String(c.missing));
+        EXPECT_EQ(contents->holdsCatalogTables, c.holdsCatalogTables);
+        EXPECT_EQ(contents->foreign(), c.foreign);
+        if (c.foreign)
+            continue;
+        EXPECT_EQ(createCatalog(db), std::string(c.missingAfterScript).empty() || contents->holdsCatalogTables);
+        const std::optional<OVNDBHelper::CatalogContents> after = OVNDBHelper::catalogContents(db);
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->missingText(), QLatin1String(c.missingAfterScript));
+    }
+}
+
+// A session lost at the BEGIN of the table script makes nothing: the script never goes on
+// statement by statement on the next session; the caller's next try makes the whole catalog.
+TEST_P(CatalogFixture, TheTableScriptMakesNothingWhenItsTransactionCannotBegin)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "a server session to lose";
+    const QString allTables = QStringLiteral("strvcategory, strvset, strvfile, strvexif, strvpurchased, strvsold");
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table ") + allTables));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    std::shared_ptr<OVNDatabaseAccess> through = openThrough(proxy.port());
+    proxy.cutAt("BEGIN", 1, SessionCutProxy::How::Dropped);
+    EXPECT_FALSE(OVNDBHelper::prefDBCreatePostgreSQLDatabase(*through));
+    EXPECT_EQ(proxy.cuts(), 1);
+    std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(db);
+    ASSERT_TRUE(contents);
+    EXPECT_FALSE(contents->holdsCatalogTables) << qPrintable(contents->missingText());
+    EXPECT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLDatabase(*through)) << qPrintable(through->getLastErrorMessage());
+    contents = OVNDBHelper::catalogContents(db);
+    ASSERT_TRUE(contents);
+    EXPECT_TRUE(contents->whole()) << qPrintable(contents->missingText());
 }
