@@ -69,10 +69,10 @@ public:
         if (asAccount.isEmpty())
             process.start(program, arguments);
         else
-            process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=") + asAccount,
-                                                                 QStringLiteral("--regid=") + asAccount,
-                                                                 QStringLiteral("--clear-groups"), program}
-                                                         + arguments);
+            process.start(QStringLiteral("setpriv"),
+                          QStringList{QStringLiteral("--reuid=") + asAccount, QStringLiteral("--regid=") + asAccount,
+                                      QStringLiteral("--clear-groups"), program}
+                              + arguments);
         if (!process.waitForStarted() || !process.waitForFinished(120000)) {
             process.kill();
             process.waitForFinished();
@@ -265,8 +265,8 @@ TEST(ToolCatalogFaultsTest, ImportsSayWhyAndLeaveTheCatalogAsTheySay)
         const QByteArray before = w.catalogHash();
         QStringList arguments;
         for (QString argument : c.arguments)
-            arguments.append(argument.replace(QLatin1String("CATALOG"), w.catalog())
-                                 .replace(QLatin1String("DIR"), w.folder()));
+            arguments.append(
+                argument.replace(QLatin1String("CATALOG"), w.catalog()).replace(QLatin1String("DIR"), w.folder()));
         const ToolRun done = w.run(c.tool, arguments, account);
         const QString says = QString::fromLatin1(c.says).replace(QLatin1String("CATALOG"), w.catalog());
         EXPECT_EQ(done.status, c.status) << qPrintable(done.out + done.err);
