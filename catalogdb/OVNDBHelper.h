@@ -99,11 +99,8 @@ public:
         bool holdsCatalogTables = false;
         bool holdsOtherTables = false;
         bool whole() const { return missingTables.isEmpty() && missingColumns.isEmpty(); }
-        // A database of another program: tables, none of them the catalog's.
+        // Tables, none of them the catalog's: on a catalog file, another program's database.
         bool foreign() const { return !holdsCatalogTables && holdsOtherTables; }
-        // What the create script can make whole: an empty database, or a catalog that lacks
-        // tables only (a column missing from a table is never added on the way).
-        bool completable() const { return !foreign() && missingColumns.isEmpty(); }
         // "the tables strvexif, strvsold; the column strvfile.rating", empty when whole.
         QString missingText() const;
     };

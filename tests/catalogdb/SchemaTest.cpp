@@ -169,7 +169,7 @@ TEST_P(CatalogFixture, TheCatalogIsReadWholePartlyMadeOrForeignAndOnlyMissingTab
         EXPECT_EQ(contents->foreign(), c.foreign);
         if (c.foreign)
             continue;
-        EXPECT_EQ(createCatalog(db), std::string(c.missingAfterScript).empty() || contents->holdsCatalogTables);
+        EXPECT_TRUE(createCatalog(db)) << qPrintable(db.getLastErrorMessage());
         const std::optional<OVNDBHelper::CatalogContents> after = OVNDBHelper::catalogContents(db);
         ASSERT_TRUE(after);
         EXPECT_EQ(after->missingText(), QLatin1String(c.missingAfterScript));

@@ -52,12 +52,17 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
                 return false;
             if (!makesTables)
                 return true;
-            // A catalog that lacks tables only is completed as a new one is made; another
-            // program's file, or a table without its columns, is left as it is for the refusal.
+            // A catalog that lacks tables only is completed as a new one is made (the script
+            // leaves what is there as it is). A table without some of its columns is never
+            // changed on the way, nor is another program's catalog file: both are left for the
+            // refusal. A server database gets the catalog beside its other tables, as the
+            // program makes it there.
             const std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(*connection);
             if (!contents)
                 return false;
-            if (contents->whole() || !contents->completable())
+            const bool otherProgramsFile = connection->vendor() == OVNDatabaseAccess::Vendor::Integrated
+                                           && contents->foreign();
+            if (contents->whole() || !contents->missingColumns.isEmpty() || otherProgramsFile)
                 return true;
             if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
                 return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
@@ -118,15 +123,21 @@ QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
     return QString();
 }
 
+QString catalogWords(const QString &message)
+{
+    // The first line, without the server's severity word.
+    QString reason = message.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+    for (const char *severity : {"FATAL:", "ERROR:"})
+        if (reason.startsWith(QLatin1String(severity)))
+            reason = reason.mid(qsizetype(qstrlen(severity))).trimmed();
+    return reason;
+}
+
 QString readFailure(const OVNDatabaseAccess &connection, const QString &what)
 {
     if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable || connection.lastErrorServerFull())
         return ToolAccount::failure(connection, what);
-    // The first line of the catalog's message, without the server's severity word.
-    QString reason = connection.getLastErrorMessage().trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
-    for (const char *severity : {"FATAL:", "ERROR:"})
-        if (reason.startsWith(QLatin1String(severity)))
-            reason = reason.mid(qsizetype(qstrlen(severity))).trimmed();
+    const QString reason = catalogWords(connection.getLastErrorMessage());
     return reason.isEmpty() ? what : what + QStringLiteral(": ") + reason;
 }
 

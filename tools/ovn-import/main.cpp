@@ -5,7 +5,9 @@
 // postgresql://USER@HOST[:PORT]/DATABASE; the password comes from PGPASSWORD or ~/.pgpass, as for
 // every PostgreSQL client (a password in the URL still works, with a warning: every local user can
 // read a command line). CATEGORY is a category id, or the name of a collection, made when no
-// collection has that name.
+// collection has that name (and removed again when the import stores nothing in it). A catalog
+// file of another program, or a catalog that lacks a column, is refused untouched; one that lacks
+// some of its tables is completed.
 //
 // ovn-import --smart [--max N] CATALOG FOLDER PATH...: files the paths into new collections under
 // FOLDER (a folder id, or the name of a top-level folder, made when missing), printing
@@ -419,8 +421,9 @@ int importFiles(const QGuiApplication &app)
             // The catalog's own words: a read-only file or folder, a missing privilege, the server gone.
             const QString what = QStringLiteral("cannot make the %1 %2").arg(categoryWord, category);
             std::fprintf(stderr, "ovn-import: %s\n",
-                         ToolText::utf8(error.trimmed().isEmpty() ? ToolAccount::failure(*connection, what)
-                                                                  : what + QStringLiteral(": ") + error.simplified())
+                         ToolText::utf8(error.trimmed().isEmpty()
+                                            ? ToolAccount::failure(*connection, what)
+                                            : what + QStringLiteral(": ") + ToolCatalog::catalogWords(error))
                              .constData());
             return noneImported(given);
         }

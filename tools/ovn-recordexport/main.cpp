@@ -78,8 +78,9 @@ int main(int argc, char *argv[])
         if (categoryId.isEmpty()) {
             const QString what = QStringLiteral("cannot make the collection ") + name;
             std::fprintf(stderr, "ovn-recordexport: %s\n",
-                         ToolText::utf8(error.trimmed().isEmpty() ? ToolAccount::failure(*connection, what)
-                                                                  : what + QStringLiteral(": ") + error.simplified())
+                         ToolText::utf8(error.trimmed().isEmpty()
+                                            ? ToolAccount::failure(*connection, what)
+                                            : what + QStringLiteral(": ") + ToolCatalog::catalogWords(error))
                              .constData());
             return 1;
         }
