@@ -23,6 +23,16 @@ QString tr(const char *text) { return QCoreApplication::translate("OVNUserManage
 
 QVariantMap privilegeList(const QStringList &names) { return {{QStringLiteral("PRIVILEGES"), QVariant(names)}}; }
 
+// The group privileges among `names`, in the order the User Manager lists them.
+QStringList orderedPrivileges(const QStringList &names)
+{
+    QStringList ordered;
+    for (const QString &name : {manageUsers, webAccess})
+        if (names.contains(name))
+            ordered.append(name);
+    return ordered;
+}
+
 QString lockOutMessage() { return tr("Nobody could manage users any more"); }
 
 QString lockOutText()
@@ -254,7 +264,7 @@ QString OVNUserAdministration::addUser(const QString &name, const QString &mid)
     return made;
 }
 
-QString OVNUserAdministration::addGroup(const QString &name, const QString &mid)
+QString OVNUserAdministration::addGroup(const QString &name, const QString &mid, const QStringList &privileges)
 {
     if (name.trimmed().isEmpty()) {
         refuse(tr("A name is needed"), tr("Users and groups need a name that is not blank."));
@@ -262,7 +272,9 @@ QString OVNUserAdministration::addGroup(const QString &name, const QString &mid)
     }
     QString made;
     asManager([&] {
-        made = m_connection->addGroupEntry(name, tr("User-Defined Group."), {}, mid);
+        made = m_connection->addGroupEntry(
+            name, tr("User-Defined Group."),
+            privileges.isEmpty() ? QVariantMap() : privilegeList(orderedPrivileges(privileges)), mid);
         return !made.isEmpty();
     });
     return made;
@@ -343,11 +355,8 @@ bool OVNUserAdministration::someoneCanManage() const
 
 bool OVNUserAdministration::setGroupPrivileges(const QString &groupMid, const QStringList &privileges)
 {
-    QStringList ordered;
-    for (const QString &name : {manageUsers, webAccess})
-        if (privileges.contains(name))
-            ordered.append(name);
-    return asManager([&] { return m_connection->setXMLForGroup(privilegeList(ordered), groupMid); }, true);
+    return asManager(
+        [&] { return m_connection->setXMLForGroup(privilegeList(orderedPrivileges(privileges)), groupMid); }, true);
 }
 
 namespace {

@@ -47,7 +47,9 @@ public:
     // `mid`, when given, is the id the new row gets (from createNewMID()): a caller that tries
     // again after a lost answer passes the same one, and the catalog makes no second row.
     QString addUser(const QString &name, const QString &mid = QString());
-    QString addGroup(const QString &name, const QString &mid = QString());
+    // A group is made with its privileges ("MANAGE USERS", "WEB ACCESS") in one row: a new group
+    // is never kept without the privileges asked for it.
+    QString addGroup(const QString &name, const QString &mid = QString(), const QStringList &privileges = {});
     QString addMember(const QString &userMid, const QString &groupMid, const QString &mid = QString());
     // The edits answer false after an alert; the stored row is then unchanged.
     bool renameUser(const QString &userMid, const QString &name);

@@ -78,15 +78,36 @@ public:
     static QStringList mysqlCatalogScript(const QString &databaseName);
     static QStringList postgresUserManagerScript();
     static QStringList mysqlUserManagerScript(const QString &databaseName);
-    // Run a script on the connection, every statement even when an earlier one failed (a table
-    // that exists already fails alone). They answer whether the catalog tables (or the user tables)
-    // are there afterwards. The MySQL ones take the database name from the preference
-    // "DBDatabase".
+    // Run a script on the connection. The SQLite and PostgreSQL ones run as one transaction (a
+    // savepoint inside the caller's): nothing runs when it cannot begin, a table or index that is
+    // there already is left as it is, so that a partly made catalog is completed, and the first
+    // failure undoes the whole script; on a server one client at a time runs it. The MySQL ones run
+    // every statement even when an earlier one failed (a table that exists already fails alone).
+    // They answer whether the catalog tables (or the user tables) are there afterwards. The MySQL
+    // ones take the database name from the preference "DBDatabase".
     static bool prefDBCreateLocalDatabase(OVNDatabaseAccess &connection);
     static bool prefDBCreatePostgreSQLDatabase(OVNDatabaseAccess &connection);
     static bool prefDBCreateMySQLDatabase(OVNDatabaseAccess &connection);
     static bool prefDBCreatePostgreSQLUserManagerTables(OVNDatabaseAccess &connection);
     static bool prefDBCreateMySQLUserManagerTables(OVNDatabaseAccess &connection);
+
+    // What a database holds of the catalog: the tables and columns of the create script that it
+    // lacks, and whether it holds any of the catalog's tables, or tables of something else.
+    struct CatalogContents {
+        QStringList missingTables;  // as the script names them; every table when it holds none
+        QStringList missingColumns; // "table.column", of the tables it holds
+        bool holdsCatalogTables = false;
+        bool holdsOtherTables = false;
+        bool whole() const { return missingTables.isEmpty() && missingColumns.isEmpty(); }
+        // Tables, none of them the catalog's: on a catalog file, another program's database.
+        bool foreign() const { return !holdsCatalogTables && holdsOtherTables; }
+        // "the tables strvexif, strvsold; the column strvfile.rating", empty when whole.
+        QString missingText() const;
+    };
+    // Nothing when the database could not be asked (the connection's last failure says why).
+    static std::optional<CatalogContents> catalogContents(OVNDatabaseAccess &connection);
+    // The tables of the catalog's create script with their columns, in the script's order.
+    static const QList<std::pair<QString, QStringList>> &catalogTableColumns();
 
     // ---- Privileges (OVNDBHelper.cpp) ----
     // The four levels in rising order.

@@ -9,6 +9,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QRegularExpression>
+#include <QSet>
 
 namespace {
 
@@ -115,22 +116,77 @@ QStringList commonCatalogScript(const Dialect &d)
     };
 }
 
-// Runs a catalog script as one transaction. A table or index that exists already is left as it
-// is; the first statement that fails ends the script and undoes what it made, so that no half-made
-// catalog stays behind and the failure's own message (a full disk, say) is the one kept.
+// The key of the server lock under which a catalog's tables are made (the characters "ovntbl" as
+// a number): a lock of the transaction that no table holds.
+constexpr qint64 tableMakingLock = 122554449945196;
+
+// Runs a catalog script as one transaction on one session. A transaction that cannot begin (the
+// session was lost at its BEGIN) runs nothing: the statements never run one by one outside it, on
+// whatever session comes next. A table or index that exists already is left as it is; the first
+// statement that fails ends the script and undoes what it made, so that no half-made catalog stays
+// behind and the failure's own message (a full disk, say) is the one kept. On a server, clients
+// that make the tables at the same time take turns: the second finds what the first made, where
+// two creations of one table would refuse each other.
 bool runCatalogScript(OVNDatabaseAccess &connection, const QStringList &statements)
 {
     static const QRegularExpression created(QStringLiteral("^create (?:unique )?(?:table|index) (\\w+)"),
                                             QRegularExpression::CaseInsensitiveOption);
     OVNDatabaseTransaction transaction(connection);
+    if (!transaction.isActive())
+        return false;
+    if (connection.vendor() == OVNDatabaseAccess::Vendor::PostgreSQL
+        && !connection.runSQLCommand(QStringLiteral("select pg_advisory_xact_lock($1)"), {tableMakingLock}))
+        return false;
     for (const QString &statement : statements) {
         const QRegularExpressionMatch match = created.match(statement);
-        if (match.hasMatch() && connection.relationExists(match.captured(1)))
-            continue;
+        if (match.hasMatch()) {
+            const quint64 failures = connection.failureCount();
+            const bool exists = connection.relationExists(match.captured(1));
+            if (connection.failureCount() != failures)
+                return false;
+            if (exists)
+                continue;
+        }
         if (!connection.runSQLCommand(statement))
             return false;
     }
-    return !transaction.isActive() || transaction.commit();
+    return transaction.commit();
+}
+
+// The columns a create-table statement declares, as it spells them: the first word of each item
+// of its list that is not a constraint.
+QStringList declaredColumns(const QString &statement)
+{
+    const qsizetype open = statement.indexOf(QLatin1Char('('));
+    const qsizetype close = statement.lastIndexOf(QLatin1Char(')'));
+    QStringList columns;
+    if (open < 0 || close <= open)
+        return columns;
+    static const QStringList constraints{QStringLiteral("constraint"), QStringLiteral("primary"),
+                                         QStringLiteral("unique"), QStringLiteral("foreign"), QStringLiteral("check")};
+    int depth = 0;
+    qsizetype itemStart = open + 1;
+    for (qsizetype at = open + 1; at <= close; ++at) {
+        const QChar c = statement.at(at);
+        if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')') && at < close)
+            --depth;
+        else if ((c == QLatin1Char(',') && depth == 0) || at == close) {
+            const QString name =
+                statement.mid(itemStart, at - itemStart).trimmed().section(QLatin1Char(' '), 0, 0).trimmed();
+            if (!name.isEmpty() && !constraints.contains(name.toLower()))
+                columns.append(name);
+            itemStart = at + 1;
+        }
+    }
+    return columns;
+}
+
+// "the table a", "the tables a, b".
+QString namedList(const char *one, const char *several, const QStringList &names)
+{
+    return QLatin1String(names.size() == 1 ? one : several) + QLatin1Char(' ') + names.join(QStringLiteral(", "));
 }
 
 bool runScript(OVNDatabaseAccess &connection, const QStringList &statements)
@@ -155,6 +211,57 @@ QString mysqlUse(const QString &databaseName)
 } // namespace
 
 QStringList OVNDBHelper::sqliteCatalogScript() { return commonCatalogScript(sqliteDialect); }
+
+const QList<std::pair<QString, QStringList>> &OVNDBHelper::catalogTableColumns()
+{
+    static const QList<std::pair<QString, QStringList>> tables = [] {
+        static const QRegularExpression table(QStringLiteral("^create table (\\w+)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+        QList<std::pair<QString, QStringList>> declared;
+        for (const QString &statement : commonCatalogScript(postgresDialect))
+            if (const QRegularExpressionMatch match = table.match(statement); match.hasMatch())
+                declared.append({match.captured(1), declaredColumns(statement)});
+        return declared;
+    }();
+    return tables;
+}
+
+std::optional<OVNDBHelper::CatalogContents> OVNDBHelper::catalogContents(OVNDatabaseAccess &connection)
+{
+    const std::optional<QHash<QString, QStringList>> tables = connection.tablesWithColumns();
+    if (!tables)
+        return std::nullopt;
+    CatalogContents contents;
+    QSet<QString> known;
+    for (const QString &statement : postgresUserManagerScript())
+        if (statement.startsWith(QLatin1String("create table ")))
+            known.insert(statement.section(QLatin1Char(' '), 2, 2).toLower());
+    for (const auto &[table, columns] : catalogTableColumns()) {
+        known.insert(table.toLower());
+        const auto held = tables->constFind(table.toLower());
+        if (held == tables->cend()) {
+            contents.missingTables.append(table);
+            continue;
+        }
+        contents.holdsCatalogTables = true;
+        for (const QString &column : columns)
+            if (!held->contains(column.toLower()))
+                contents.missingColumns.append(table + QLatin1Char('.') + column);
+    }
+    for (auto table = tables->cbegin(); table != tables->cend(); ++table)
+        contents.holdsOtherTables = contents.holdsOtherTables || !known.contains(table.key());
+    return contents;
+}
+
+QString OVNDBHelper::CatalogContents::missingText() const
+{
+    QStringList parts;
+    if (!missingTables.isEmpty())
+        parts.append(namedList("the table", "the tables", missingTables));
+    if (!missingColumns.isEmpty())
+        parts.append(namedList("the column", "the columns", missingColumns));
+    return parts.join(QStringLiteral("; "));
+}
 
 QStringList OVNDBHelper::postgresCatalogScript() { return commonCatalogScript(postgresDialect); }
 

@@ -148,6 +148,9 @@ public:
     bool checkForDatabaseSetup();
     // True when a table or index of that name exists (one this session sees, on a server).
     bool relationExists(const QString &name);
+    // Every table of the database with its columns, both in lower case, keyed by the table (on a
+    // server, the tables of the schemas this session sees); nothing when they could not be read.
+    std::optional<QHash<QString, QStringList>> tablesWithColumns();
     // True when strvgroups and strvusers exist; the answer is kept in useAuthentication().
     bool checkForUserManagerSetup();
     bool useAuthentication() const { return m_useauthentication.load(); }

@@ -1,6 +1,7 @@
 // Table checks and record ids.
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNResultRow.h"
 
 #include "platform/SystemInfo.h"
 
@@ -50,6 +51,35 @@ qint64 lastRecordIdTime = std::numeric_limits<qint64>::min();
 } // namespace
 
 bool OVNDatabaseAccess::relationExists(const QString &name) { return tableExists(*this, name); }
+
+std::optional<QHash<QString, QStringList>> OVNDatabaseAccess::tablesWithColumns()
+{
+    QString sql;
+    switch (vendor()) {
+    case Vendor::PostgreSQL:
+        // The schemas of the search path, without the system's own catalog.
+        sql = QStringLiteral("select c.relname, a.attname from pg_class c join pg_namespace n on n.oid=c.relnamespace "
+                             "join pg_attribute a on a.attrelid=c.oid where c.relkind in ('r','p') "
+                             "and n.nspname=any(current_schemas(false)) and pg_table_is_visible(c.oid) "
+                             "and a.attnum>0 and not a.attisdropped");
+        break;
+    case Vendor::Integrated:
+        sql = QStringLiteral("select m.name, p.name from sqlite_master m join pragma_table_info(m.name) p "
+                             "where m.type='table' and m.name not like 'sqlite\\_%' escape '\\'");
+        break;
+    case Vendor::None:
+        return std::nullopt;
+    }
+    const quint64 failures = failureCount();
+    QHash<QString, QStringList> tables;
+    execute(sql, {}, [&](const OVNResultRow &row) {
+        tables[row.text(0).toLower()].append(row.text(1).toLower());
+        return true;
+    });
+    if (failureCount() != failures)
+        return std::nullopt;
+    return tables;
+}
 
 bool OVNDatabaseAccess::checkForDatabaseSetup()
 {

@@ -31,7 +31,7 @@ namespace {
 
 QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
                    bool findFirst, int seconds, const std::atomic<bool> *cancelled, const Status &status,
-                   QString *error)
+                   QString *error, bool *madeHere)
 {
     const auto fail = [error](const QString &text) {
         if (error)
@@ -46,9 +46,10 @@ QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &ki
         QString made;
         bool commitSent = false;
         {
-            const int depth = db.transactionDepth();
+            // Nothing is looked up or made outside the transaction: one that cannot begin (a
+            // read-only catalog, a session lost at its begin) fails with its own words below.
             OVNDatabaseTransaction transaction(db);
-            if (transaction.isActive() || !lost(db, depth)) {
+            if (transaction.isActive()) {
                 // One client at a time finds or makes a category of this name: a second one finds
                 // what the first made. A failure of the lock or the look-up makes nothing.
                 QString found;
@@ -65,16 +66,22 @@ QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &ki
                     transaction.rollback();
                 } else if (!found.isEmpty()) {
                     // A look-up whose end went unanswered changed nothing: it is simply made again.
-                    if (!transaction.isActive() || transaction.commit())
+                    if (!transaction.isActive() || transaction.commit()) {
+                        if (madeHere)
+                            *madeHere = false;
                         return found;
+                    }
                 } else {
                     made = db.addCategoryListEntryWithMID(mid, name, kind);
                     const bool ok = !made.isEmpty()
                                     && (parentId.isEmpty() || db.setCategoryListEntrySuperMID(made, parentId));
                     if (ok) {
                         commitSent = true;
-                        if (!transaction.isActive() || transaction.commit())
+                        if (!transaction.isActive() || transaction.commit()) {
+                            if (madeHere)
+                                *madeHere = true;
                             return made;
+                        }
                     } else {
                         transaction.rollback();
                     }
@@ -101,8 +108,11 @@ QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &ki
         if (commitSent && db.waitForEndedSession(seconds)) {
             const quint64 failures = db.failureCount();
             const std::optional<CategoryNode> found = db.getCategoryForMID(made);
-            if (found && db.failureCount() == failures)
+            if (found && db.failureCount() == failures) {
+                if (madeHere)
+                    *madeHere = true;
                 return made;
+            }
         }
     }
 }
@@ -112,13 +122,47 @@ QString makeOrFind(OVNDatabaseAccess &db, const QString &name, const QString &ki
 QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
                      int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error)
 {
-    return makeOrFind(db, name, kind, parentId, false, seconds, cancelled, status, error);
+    return makeOrFind(db, name, kind, parentId, false, seconds, cancelled, status, error, nullptr);
 }
 
 QString findOrMakeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
-                           int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error)
+                           int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error,
+                           bool *made)
 {
-    return makeOrFind(db, name, kind, parentId, true, seconds, cancelled, status, error);
+    return makeOrFind(db, name, kind, parentId, true, seconds, cancelled, status, error, made);
+}
+
+Removal removeIfEmpty(OVNDatabaseAccess &db, const QString &categoryId, const QString &kind, int seconds,
+                      const Status &status)
+{
+    bool gone = false;
+    bool held = false;
+    const bool ran = OVNCatalogOpening::retried(
+        db,
+        [&] {
+            gone = false;
+            held = false;
+            OVNDatabaseTransaction transaction(db);
+            // The lock of finding or making a category: an import that looks for this one by its
+            // name now finds it before it goes, or not at all.
+            if (!transaction.isActive() || !db.lockCategoryMaking())
+                return;
+            const quint64 failures = db.failureCount();
+            const qint64 count = db.getEntryCountForCategory(categoryId, kind);
+            if (db.failureCount() != failures)
+                return;
+            if (count != 0) {
+                held = true;
+                return;
+            }
+            // A try after one whose commit's answer was lost finds nothing left to remove.
+            if (db.deleteCategoryListEntry(categoryId) && transaction.commit())
+                gone = true;
+        },
+        status, seconds);
+    if (!ran)
+        return Removal::Failed;
+    return gone ? Removal::Removed : held ? Removal::Kept : Removal::Failed;
 }
 
 std::optional<OVNCategoryAccess::Refusal> writeRefusal(OVNDatabaseAccess &db, const QString &categoryId)

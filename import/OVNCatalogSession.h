@@ -44,8 +44,19 @@ QString makeCategory(OVNDatabaseAccess &db, const QString &name, const QString &
 // As makeCategory, but a category of `kind` named `name` under `parentId` (at the top level when
 // empty) that is there already is taken instead: finding and making are one step that no two
 // clients take at once, so that imports started together into a new name make one category.
+// `made`, when given, tells whether this call made it.
 QString findOrMakeCategory(OVNDatabaseAccess &db, const QString &name, const QString &kind, const QString &parentId,
-                           int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error);
+                           int seconds, const std::atomic<bool> *cancelled, const Status &status, QString *error,
+                           bool *made = nullptr);
+
+// Removes the category `categoryId` of `kind`, made for an import that then stored nothing in it,
+// so that no empty collection (or folder) stays behind; in one transaction, and only while it holds
+// nothing, so that what another import stored into it meanwhile keeps it. Goes on through sessions
+// that end on the way, for up to `seconds`. Kept when it holds something; Failed when the catalog
+// could not be asked or refused the removal (its last failure says why).
+enum class Removal { Removed, Kept, Failed };
+Removal removeIfEmpty(OVNDatabaseAccess &db, const QString &categoryId, const QString &kind, int seconds,
+                      const Status &status);
 
 // Whether the user may still store entries into `categoryId` at this moment (membership and level
 // read afresh): nothing when so, or when the server could not be asked (the write that follows

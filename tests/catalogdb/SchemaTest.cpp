@@ -2,6 +2,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 
+#include "../support/SessionCutProxy.h"
 #include "../support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -105,4 +106,27 @@ TEST(SchemaTest, PostgresScriptsRunOnAServer)
                      .first);
     EXPECT_TRUE(run(QStringLiteral("insert into strvexif (mid) values ('m')")).first);
     run(QStringLiteral("drop schema %1 cascade").arg(schema));
+}
+
+// A session lost at the BEGIN of the table script makes nothing: the script never goes on
+// statement by statement on the next session; the caller's next try makes the whole catalog.
+TEST_P(CatalogFixture, TheTableScriptMakesNothingWhenItsTransactionCannotBegin)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "a server session to lose";
+    const QString allTables = QStringLiteral("strvcategory, strvset, strvfile, strvexif, strvpurchased, strvsold");
+    ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table ") + allTables));
+    const PgTestServer server = *pgTestServer();
+    SessionCutProxy proxy(server.port, {});
+    std::shared_ptr<OVNDatabaseAccess> through = openThrough(proxy.port());
+    proxy.cutAt("BEGIN", 1, SessionCutProxy::How::Dropped);
+    EXPECT_FALSE(OVNDBHelper::prefDBCreatePostgreSQLDatabase(*through));
+    EXPECT_EQ(proxy.cuts(), 1);
+    std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(db);
+    ASSERT_TRUE(contents);
+    EXPECT_FALSE(contents->holdsCatalogTables) << qPrintable(contents->missingText());
+    EXPECT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLDatabase(*through)) << qPrintable(through->getLastErrorMessage());
+    contents = OVNDBHelper::catalogContents(db);
+    ASSERT_TRUE(contents);
+    EXPECT_TRUE(contents->whole()) << qPrintable(contents->missingText());
 }

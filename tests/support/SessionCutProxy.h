@@ -85,13 +85,15 @@ public:
         m_acceptor = std::thread([this] { accept(); });
     }
     int port() const { return m_port; }
-    // The session ends the `nth` time (from 1) a message holding `text` passes.
-    void cutAt(QByteArray text, int nth, How how)
+    // The session ends the `nth` time (from 1) a message holding `text` passes, and then each of
+    // the next `times - 1` times one does.
+    void cutAt(QByteArray text, int nth, How how, int times = 1)
     {
         std::lock_guard lock(m_mutex);
         m_text = std::move(text);
         m_left = nth;
         m_how = how;
+        m_times = times;
     }
     int cuts() const { return m_cuts.load(); }
     // From now on, every `minMs` to `maxMs` milliseconds, each open session passes its next message
@@ -173,6 +175,8 @@ private:
             return false;
         if (--m_left > 0)
             return false;
+        if (--m_times > 0)
+            m_left = 1;
         *how = m_how;
         ++m_cuts;
         return true;
@@ -249,6 +253,7 @@ private:
     std::mutex m_mutex;
     QByteArray m_text;
     int m_left = 0;
+    int m_times = 1;
     How m_how = How::Dropped;
     std::thread m_acceptor;
     std::thread m_cutter;

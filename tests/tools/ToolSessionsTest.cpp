@@ -4,6 +4,7 @@
 
 #include "CatalogFixture.h"
 
+#include "catalogdb/OVNDBHelper.h"
 #include "platform/SystemInfo.h"
 
 #include "../support/SessionCutProxy.h"
@@ -385,5 +386,95 @@ TEST_P(ToolSessionsTest, ALevelLoweredBetweenTwoTriesCountsAndALostGrantIsSaved)
         EXPECT_EQ(granted.status, 0) << qPrintable(granted.out + granted.err);
         EXPECT_TRUE(granted.out.startsWith(QLatin1String("ok: Admin has NO ACCESS"))) << qPrintable(granted.out);
         EXPECT_TRUE(db.getCategoryCommentForMID(fill).value_or(QString()).contains(QLatin1String("NO ACCESS")));
+    }
+}
+
+// The import that makes a server catalog's tables, its sessions cut at the table script: twice at
+// its BEGIN, twice inside it, or its commit's answer lost. The import goes on to a whole catalog
+// and says "imported" only into one; never a catalog with some of its tables.
+TEST_P(ToolSessionsTest, CutsAtTheTableScriptLeaveAWholeCatalogOrNone)
+{
+    const PgTestServer server = *pgTestServer();
+    QImage image(32, 24, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    const QString picture = m_dir.filePath(QStringLiteral("made.jpg"));
+    ASSERT_TRUE(image.save(picture, "JPEG"));
+    const QString allTables = QStringLiteral("strvcategory, strvset, strvfile, strvexif, strvpurchased, strvsold");
+    const struct {
+        const char *name;
+        QString dropped; // the tables the server catalog lacks before the import
+        const char *statement;
+        SessionCutProxy::How how;
+        int times;
+    } cuts[] = {
+        {"BEGIN lost twice", allTables, "BEGIN", SessionCutProxy::How::Dropped, 2},
+        {"inside the script twice", allTables, "create table strvexif", SessionCutProxy::How::Dropped, 2},
+        {"the commit's answer lost", allTables, "COMMIT", SessionCutProxy::How::AnswerLost, 1},
+        // What cuts left behind where the script ran outside its transaction.
+        {"three of six tables left by earlier cuts", QStringLiteral("strvexif, strvpurchased, strvsold"), "",
+         SessionCutProxy::How::Dropped, 0},
+    };
+    for (const auto &cut : cuts) {
+        SCOPED_TRACE(cut.name);
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table if exists ") + allTables));
+        ASSERT_TRUE(createCatalog(db));
+        ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop table ") + cut.dropped));
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(cut.statement, 1, cut.how, cut.times);
+        const ToolRun made = run(
+            "ovn-import", {QStringLiteral("--quiet"), catalogThrough(proxy.port()), QStringLiteral("made"), picture});
+        EXPECT_EQ(proxy.cuts(), cut.times);
+        const std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(db);
+        ASSERT_TRUE(contents) << qPrintable(db.getLastErrorMessage());
+        EXPECT_TRUE(contents->whole() || !contents->holdsCatalogTables) << qPrintable(contents->missingText());
+        EXPECT_EQ(made.status, 0) << qPrintable(made.out + made.err);
+        EXPECT_TRUE(made.out.contains(QLatin1String("imported 1 of 1 file"))) << qPrintable(made.out + made.err);
+        EXPECT_TRUE(contents->whole()) << qPrintable(contents->missingText());
+        if (contents->whole()) {
+            EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile")), 1);
+        }
+    }
+}
+
+// ovn-users group-privileges for a new group: the group and its privileges are kept together or
+// not at all, and a try after a lost answer makes neither twice.
+TEST_P(ToolSessionsTest, ANewGroupIsKeptWithItsPrivilegesOrNotAtAll)
+{
+    const PgTestServer server = *pgTestServer();
+    const QByteArray password = "Adm1nPw7\n";
+    const ToolRun setUp = run(
+        "ovn-users",
+        {catalogThrough(server.port), QStringLiteral("first-run"), SystemInfo::accountName(), QStringLiteral("Jane")},
+        password);
+    ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
+    const struct {
+        const char *group;
+        const char *statement;
+        SessionCutProxy::How how;
+        int status;
+        const char *answer;
+        int kept; // rows of that group, each with its privilege
+    } cases[] = {
+        // The server goes for good after the group's row: nothing may stay without its privileges.
+        {"Gone", "update strvgroups", SessionCutProxy::How::Down, 0, "ok: group", 1},
+        {"Lost", "insert into strvgroups", SessionCutProxy::How::AnswerLost, 0, "ok: group", 1},
+        {"Dropped", "insert into strvgroups", SessionCutProxy::How::Dropped, 0, "ok: group", 1},
+        {"Committed", "COMMIT", SessionCutProxy::How::AnswerLost, 0, "ok: group", 1},
+        {"Away", "insert into strvgroups", SessionCutProxy::How::Down, 1, "refused: ", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.group);
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(c.statement, 1, c.how);
+        const ToolRun done = run("ovn-users",
+                                 {catalogThrough(proxy.port()), QStringLiteral("group-privileges"),
+                                  QLatin1String(c.group), QStringLiteral("WEB ACCESS")},
+                                 password);
+        EXPECT_EQ(done.status, c.status) << qPrintable(done.out + done.err);
+        EXPECT_TRUE((done.out + done.err).contains(QLatin1String(c.answer))) << qPrintable(done.out + done.err);
+        EXPECT_EQ(count(QStringLiteral("select count(*) from strvgroups where name='%1'").arg(c.group)), c.kept);
+        EXPECT_EQ(count(QStringLiteral("select count(*) from strvgroups where name='%1' and xml like '%WEB ACCESS%'")
+                            .arg(c.group)),
+                  c.kept);
     }
 }

@@ -50,7 +50,19 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
         [&] {
             if (!connection->isDBConnectionActive() && !connection->openDBConnection())
                 return false;
-            if (!makesTables || connection->checkForDatabaseSetup())
+            if (!makesTables)
+                return true;
+            // A catalog that lacks tables only is completed as a new one is made (the script
+            // leaves what is there as it is). A table without some of its columns is never
+            // changed on the way, nor is another program's catalog file: both are left for the
+            // refusal. A server database gets the catalog beside its other tables, as the
+            // program makes it there.
+            const std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(*connection);
+            if (!contents)
+                return false;
+            const bool otherProgramsFile = connection->vendor() == OVNDatabaseAccess::Vendor::Integrated
+                                           && contents->foreign();
+            if (contents->whole() || !contents->missingColumns.isEmpty() || otherProgramsFile)
                 return true;
             if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
                 return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
@@ -93,16 +105,40 @@ QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
     // Open, but without the catalog's tables: a file or a database that is something else (an
     // empty file included), which a tool that only reads or changes a catalog must not fill. A
     // session that ends while this is asked is no answer.
-    bool setUp = false;
-    const bool asked = retried(connection, [&] { return (setUp = connection.checkForDatabaseSetup()) || true; });
-    if (!asked)
+    std::optional<OVNDBHelper::CatalogContents> contents;
+    const bool asked =
+        retried(connection, [&] { return (contents = OVNDBHelper::catalogContents(connection)) || true; });
+    if (!asked || !contents)
         return ToolAccount::failure(connection, what);
-    if (!setUp)
+    if (!contents->holdsCatalogTables)
         return what + QStringLiteral(": ") + localized("Database connection failed") + QStringLiteral(": ")
                + (connection.vendor() == OVNDatabaseAccess::Vendor::Integrated
                       ? localized("The file \"%1\" holds no catalog.").arg(connection.dbDatabase())
                       : localized("The database \"%1\" holds no catalog.").arg(connection.dbDatabase()));
+    // A catalog made only in part (by a program stopped on the way, or changed by hand) is used by
+    // no tool: each of its reads and writes would fail, or store entries without their details.
+    if (!contents->whole())
+        return what + QStringLiteral(": ")
+               + localized("The catalog is incomplete: it lacks %1.").arg(contents->missingText());
     return QString();
+}
+
+QString catalogWords(const QString &message)
+{
+    // The first line, without the server's severity word.
+    QString reason = message.trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
+    for (const char *severity : {"FATAL:", "ERROR:"})
+        if (reason.startsWith(QLatin1String(severity)))
+            reason = reason.mid(qsizetype(qstrlen(severity))).trimmed();
+    return reason;
+}
+
+QString readFailure(const OVNDatabaseAccess &connection, const QString &what)
+{
+    if (connection.lastFailure() == OVNDatabaseAccess::Failure::Unreachable || connection.lastErrorServerFull())
+        return ToolAccount::failure(connection, what);
+    const QString reason = catalogWords(connection.getLastErrorMessage());
+    return reason.isEmpty() ? what : what + QStringLiteral(": ") + reason;
 }
 
 QString categoryId(OVNDatabaseAccess &connection, const QString &idOrName)
@@ -148,8 +184,18 @@ CategoryInCatalog openCategory(const QString &catalog, const QString &category, 
 std::optional<QList<MediaRecord>> recordsWithFiles(OVNDatabaseAccess &connection, const QString &categoryId,
                                                    QString *refusal)
 {
-    const std::optional<MediaList> readable =
-        ToolAccount::readable(connection, connection.getMediaList(categoryId), refusal);
+    // An entry list that could not be read is no empty category: its failure is said, in the
+    // catalog's own words (a column the catalog lacks is named), never "nothing to export".
+    MediaList listed;
+    if (!retried(connection, [&] {
+            listed = connection.getMediaList(categoryId);
+            return true;
+        })) {
+        if (refusal)
+            *refusal = readFailure(connection, QStringLiteral("cannot read the entries of the category"));
+        return std::nullopt;
+    }
+    const std::optional<MediaList> readable = ToolAccount::readable(connection, std::move(listed), refusal);
     if (!readable)
         return std::nullopt;
     QList<MediaRecord> records;

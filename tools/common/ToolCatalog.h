@@ -35,6 +35,12 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
 // the server's answer).
 QString openFailure(OVNDatabaseAccess &connection, const QString &catalog);
 
+// A read that failed, for a tool's refusal: "WHAT: " and the catalog's own words (a column the
+// catalog lacks, a read-only file), or ToolAccount::failure's words for a server out of reach.
+QString readFailure(const OVNDatabaseAccess &connection, const QString &what);
+// A message of the catalog as a tool says it: its first line, without a server's severity word.
+QString catalogWords(const QString &message);
+
 // How long a server that does not answer is waited for, at the opening as during the work: the
 // same 30 seconds as every other road to the catalog.
 constexpr int waitSeconds = OVNCatalogOpening::waitSeconds;

@@ -82,11 +82,8 @@ std::unique_ptr<OVNDatabaseAccess> openCatalog(const QString &catalog)
 {
     std::unique_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-capture");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        std::fprintf(
-            stderr, "ovn-capture: %s\n",
-            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog))
-                .constData());
+    if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty()) {
+        std::fprintf(stderr, "ovn-capture: %s\n", ToolText::utf8(failure).constData());
         return nullptr;
     }
     // As the program: the account's own catalog user; one the catalog does not let in catalogues nothing.

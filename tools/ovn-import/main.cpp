@@ -5,7 +5,9 @@
 // postgresql://USER@HOST[:PORT]/DATABASE; the password comes from PGPASSWORD or ~/.pgpass, as for
 // every PostgreSQL client (a password in the URL still works, with a warning: every local user can
 // read a command line). CATEGORY is a category id, or the name of a collection, made when no
-// collection has that name.
+// collection has that name (and removed again when the import stores nothing in it). A catalog
+// file of another program, or a catalog that lacks a column, is refused untouched; one that lacks
+// some of its tables is completed.
 //
 // ovn-import --smart [--max N] CATALOG FOLDER PATH...: files the paths into new collections under
 // FOLDER (a folder id, or the name of a top-level folder, made when missing), printing
@@ -369,14 +371,10 @@ int importFiles(const QGuiApplication &app)
 
     std::unique_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(catalog, ToolCatalog::Tables::CreateWhenMissing, "ovn-import");
-    bool setUp = false;
-    if (connection->isDBConnectionActive())
-        ToolCatalog::retried(*connection, [&] { return (setUp = connection->checkForDatabaseSetup()) || true; });
-    if (!connection->isDBConnectionActive() || !setUp) {
-        std::fprintf(
-            stderr, "ovn-import: %s\n",
-            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog))
-                .constData());
+    // As every tool judges a catalog: another program's file, or a catalog that still lacks some
+    // of its tables or columns after the opening made what it could, is refused untouched.
+    if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: %s\n", ToolText::utf8(failure).constData());
         return noneImported(given);
     }
     // The login reads the catalog's users: through a session the server ends meanwhile too.
@@ -389,7 +387,9 @@ int importFiles(const QGuiApplication &app)
     // Into a category that is there only with the right to change it; a new one is made at the top
     // level, which every user of the catalog may do.
     const QString kind = smart ? QStringLiteral("F") : QStringLiteral("C");
+    const QString categoryWord = smart ? QStringLiteral("folder") : QStringLiteral("collection");
     QString categoryId;
+    bool madeHere = false;
     if (!ToolCatalog::retried(*connection, [&] {
             categoryId = existing(*connection, category, kind);
             return true;
@@ -413,17 +413,27 @@ int importFiles(const QGuiApplication &app)
     } else {
         // Through a session the server ends meanwhile; the server is blamed only when it stays away.
         // Imports started together into a new name find the one category the first of them made.
+        QString error;
         categoryId = OVNCatalogSession::findOrMakeCategory(*connection, category, kind, QString(),
                                                            settings.reconnectWaitSeconds, nullptr,
-                                                           ToolCatalog::sayStatus, nullptr);
+                                                           ToolCatalog::sayStatus, &error, &madeHere);
+        if (categoryId.isEmpty()) {
+            // The catalog's own words: a read-only file or folder, a missing privilege, the server gone.
+            const QString what = QStringLiteral("cannot make the %1 %2").arg(categoryWord, category);
+            std::fprintf(stderr, "ovn-import: %s\n",
+                         ToolText::utf8(error.trimmed().isEmpty()
+                                            ? ToolAccount::failure(*connection, what)
+                                            : what + QStringLiteral(": ") + ToolCatalog::catalogWords(error))
+                             .constData());
+            return noneImported(given);
+        }
     }
     if (categoryId.isEmpty()) {
-        std::fprintf(stderr, "ovn-import: %s\n",
-                     ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot make the %1 %2")
-                                                                          .arg(smart ? QStringLiteral("folder")
-                                                                                     : QStringLiteral("collection"),
-                                                                               category)))
-                         .constData());
+        std::fprintf(
+            stderr, "ovn-import: %s\n",
+            ToolText::utf8(
+                ToolAccount::failure(*connection, QStringLiteral("cannot make the %1 %2").arg(categoryWord, category)))
+                .constData());
         return noneImported(given);
     }
     std::printf("%s %s\n", smart ? "folder" : "category", ToolText::utf8(categoryId).constData());
@@ -444,6 +454,20 @@ int importFiles(const QGuiApplication &app)
         summary = smart ? worker.runSmart(items, categoryId, maxFiles, &printer) : worker.run(items, &printer);
     });
     signalledWorker = nullptr;
+    // A category this import made and then stored nothing in goes again: an import that stored
+    // nothing leaves nothing behind. One that another import filled meanwhile stays.
+    if (madeHere && summary.importedIds.isEmpty() && summary.collections.isEmpty()) {
+        const OVNCatalogSession::Removal removal = OVNCatalogSession::removeIfEmpty(
+            *connection, categoryId, kind, settings.reconnectWaitSeconds, ToolCatalog::sayStatus);
+        if (removal == OVNCatalogSession::Removal::Removed)
+            std::fprintf(stderr, "ovn-import: nothing was imported: the %s %s made for it was removed\n",
+                         qPrintable(categoryWord), ToolText::utf8(category).constData());
+        else if (removal == OVNCatalogSession::Removal::Failed)
+            std::fprintf(stderr, "ovn-import: nothing was imported: the %s %s made for it stays: %s\n",
+                         qPrintable(categoryWord), ToolText::utf8(category).constData(),
+                         ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("it could not be removed")))
+                             .constData());
+    }
     for (const OVNImportWorker::Summary::Collection &made : summary.collections)
         std::printf("collection %s %s %d\n", ToolText::utf8(made.name).constData(), ToolText::utf8(made.id).constData(),
                     made.count);

@@ -10,6 +10,7 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "import/OVNCatalogSession.h"
 #include "import/OVNCumulusParser.h"
 
 #include "ToolAccount.h"
@@ -54,11 +55,8 @@ int main(int argc, char *argv[])
     }
     std::unique_ptr<OVNDatabaseAccess> connection =
         ToolCatalog::open(args.at(0), ToolCatalog::Tables::CreateWhenMissing, "ovn-recordexport");
-    if (!connection->isDBConnectionActive() || !connection->checkForDatabaseSetup()) {
-        std::fprintf(
-            stderr, "ovn-recordexport: %s\n",
-            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + args.at(0)))
-                .constData());
+    if (const QString failure = ToolCatalog::openFailure(*connection, args.at(0)); !failure.isEmpty()) {
+        std::fprintf(stderr, "ovn-recordexport: %s\n", ToolText::utf8(failure).constData());
         return 1;
     }
     if (const QString refusal = ToolCatalog::logIn(*connection); !refusal.isEmpty())
@@ -67,19 +65,25 @@ int main(int argc, char *argv[])
     // top level, which every user of the catalog may do.
     const QString &name = args.at(1);
     QString categoryId = ToolCatalog::categoryId(*connection, name);
+    bool madeHere = false;
     if (!categoryId.isEmpty()) {
         if (const QString refusal = ToolAccount::refusal(*connection, QStringLiteral("READ & WRITE"), {categoryId});
             !refusal.isEmpty())
             return ToolStart::refuse(refusal);
     } else {
-        categoryId = connection->addCategoryListEntry(name, QStringLiteral("C"));
-    }
-    if (categoryId.isEmpty()) {
-        std::fprintf(
-            stderr, "ovn-recordexport: %s\n",
-            ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot make the collection ") + name))
-                .constData());
-        return 1;
+        QString error;
+        categoryId = OVNCatalogSession::findOrMakeCategory(*connection, name, QStringLiteral("C"), QString(),
+                                                           ToolCatalog::waitSeconds, nullptr, ToolCatalog::sayStatus,
+                                                           &error, &madeHere);
+        if (categoryId.isEmpty()) {
+            const QString what = QStringLiteral("cannot make the collection ") + name;
+            std::fprintf(stderr, "ovn-recordexport: %s\n",
+                         ToolText::utf8(error.trimmed().isEmpty()
+                                            ? ToolAccount::failure(*connection, what)
+                                            : what + QStringLiteral(": ") + ToolCatalog::catalogWords(error))
+                             .constData());
+            return 1;
+        }
     }
 
     OVNImportWorker::Settings settings;
@@ -88,6 +92,13 @@ int main(int argc, char *argv[])
     OVNImportWorker worker([shared] { return shared->openSiblingConnection(); }, settings);
     OVNImportWorker::Summary summary;
     ToolStart::runServingEvents([&] { summary = worker.run(parsed.items); });
+    // A collection made for an export that imported nothing goes again.
+    if (madeHere && summary.importedIds.isEmpty()
+        && OVNCatalogSession::removeIfEmpty(*connection, categoryId, QStringLiteral("C"), ToolCatalog::waitSeconds,
+                                            ToolCatalog::sayStatus)
+               == OVNCatalogSession::Removal::Removed)
+        std::fprintf(stderr, "ovn-recordexport: nothing was imported: the collection %s made for it was removed\n",
+                     ToolText::utf8(name).constData());
     if (summary.connectionFailed) {
         std::fprintf(stderr, "ovn-recordexport: the import could not open its connection\n");
         return 1;

@@ -358,14 +358,11 @@ int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString
             if (action == QLatin1String("delete-group"))
                 return again && sent ? ok(QStringLiteral("deleted"))
                                      : refuse(QStringLiteral("no group is named ") + args.at(0));
-            // Setting privileges of a group that does not exist yet makes it.
+            // Setting privileges of a group that does not exist yet makes it, with them, in one
+            // step: a refusal keeps nothing, and a try after a lost answer finds its own row.
             sent = true;
-            const QString mid = users.addGroup(args.at(0), chosenId("group"));
-            if (mid.isEmpty())
-                return refuse(alerts.last);
-            if (users.setGroupPrivileges(mid, args.mid(1)))
-                return ok(groupPrivileges(args.at(0), args.mid(1), true));
-            return refuse(alerts.last);
+            const QString mid = users.addGroup(args.at(0), chosenId("group"), args.mid(1));
+            return mid.isEmpty() ? refuse(alerts.last) : ok(groupPrivileges(args.at(0), args.mid(1), true));
         }
         const QString mid = group.value(CatalogNames::keyMid).toString();
         sent = true;
