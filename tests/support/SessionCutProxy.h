@@ -94,6 +94,9 @@ public:
         m_how = how;
     }
     int cuts() const { return m_cuts.load(); }
+    // How many times a client has sent the server something: a client that waits for each answer
+    // before it sends on makes one round trip each.
+    int messages() const { return m_messages.load(); }
     // From now on, every `minMs` to `maxMs` milliseconds, each open session passes its next message
     // to the server and then ends before the answer (a session that sends nothing within 20 ms
     // ends as it is).
@@ -231,6 +234,7 @@ private:
                 terminated = true;
                 continue;
             }
+            ++m_messages;
             if (const int delay = m_delayMs.load(); delay > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             if (::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL) != read)
@@ -246,6 +250,7 @@ private:
     int m_port = 0;
     std::atomic<bool> m_done{false};
     std::atomic<int> m_cuts{0};
+    std::atomic<int> m_messages{0};
     std::mutex m_mutex;
     QByteArray m_text;
     int m_left = 0;
