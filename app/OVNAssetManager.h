@@ -193,6 +193,9 @@ public:
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
     OVNMediaView *mediaView() const { return m_state.mediaView; }
+    // Why the list shows none of what the selected category holds: its entries could not be read
+    // (the catalog's words), or the user may not see them; "" when it shows them.
+    QString listFailure() const { return m_listUnread.isEmpty() ? m_listRefusal : m_listUnread; }
     OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
@@ -544,6 +547,7 @@ private:
     // the levels of the shown entries' categories, asked once per shown list
     QHash<QString, QString> m_categoryLevels;
     QString m_listRefusal;  // why the shown list is empty whatever the category holds; "" for none
+    QString m_listUnread;   // why the selected category's entries could not be read; "" when they were
     QString m_excludedText; // the refusal last said to a user no longer let in; "" while he is
 
     float m_frozenFrame1Width = 0;
