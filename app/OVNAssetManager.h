@@ -193,9 +193,9 @@ public:
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
     OVNMediaView *mediaView() const { return m_state.mediaView; }
-    // Why the list shows none of what the selected category holds: its entries could not be read
-    // (the catalog's words), or the user may not see them; "" when it shows them.
-    QString listFailure() const { return m_listUnread.isEmpty() ? m_listRefusal : m_listUnread; }
+    // Why the selected category's entries could not be read, after the list's tries (the
+    // catalog's words); "" when they were read, or not asked for (a category the user may not see).
+    QString listReadFailure() const { return m_listUnread; }
     OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;

@@ -182,7 +182,7 @@ int main(int argc, char **argv)
         return ToolStart::refuse(QStringLiteral("no category %1").arg(categoryName));
     }
     // A list that could not be read is no empty category: nothing was filled in.
-    if (const QString failure = window->listFailure(); !failure.isEmpty()) {
+    if (const QString failure = window->listReadFailure(); !failure.isEmpty()) {
         delete window.data();
         return ToolStart::refuse(failure);
     }
