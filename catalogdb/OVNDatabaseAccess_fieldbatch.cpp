@@ -43,8 +43,8 @@ bool OVNDatabaseAccess::updateMediaListEntries(const QList<FieldValue> &values)
     // given, as writes one after the other would leave it).
     QMap<QString, QMap<qsizetype, QVariant>> byColumn;
     for (const FieldValue &field : values) {
-        const std::optional<QString> name = OVNDBHelper::columnFromList(OVNDBHelper::writableFileColumns(),
-                                                                        field.column);
+        const std::optional<QString> name =
+            OVNDBHelper::columnFromList(OVNDBHelper::writableFileColumns(), field.column);
         if (!name) {
             std::lock_guard lock(m_mutex);
             setLastError(localized("\"%1\" is not a column of a media record.").arg(field.column));
@@ -73,9 +73,10 @@ bool OVNDatabaseAccess::updateMediaListEntries(const QList<FieldValue> &values)
         cases += QStringLiteral(" else %1 end").arg(column.key());
         assignments.append(cases);
     }
-    const StatementResult result = execute(QStringLiteral("update strvfile set %1 where mid in (%2)")
-                                               .arg(assignments.join(QStringLiteral(", ")), placeholders(1, mids.size())),
-                                           parameters, noRows);
+    const StatementResult result =
+        execute(QStringLiteral("update strvfile set %1 where mid in (%2)")
+                    .arg(assignments.join(QStringLiteral(", ")), placeholders(1, mids.size())),
+                parameters, noRows);
     if (!result.ok)
         return false;
     if (result.changedRows != mids.size()) {
@@ -173,7 +174,8 @@ bool OVNDatabaseAccess::updateLicenceEntries(const QString &table, const QString
         for (const QString &mid : group.value()) {
             const QMap<QString, QVariant> &fields = byEntry[mid];
             rowValues.append(mid);
-            QStringList items{placeholder(rowValues.size()) + (selects.isEmpty() ? QStringLiteral(" as m") : QString())};
+            QStringList items{placeholder(rowValues.size())
+                              + (selects.isEmpty() ? QStringLiteral(" as m") : QString())};
             for (qsizetype c = 0; c < written.size(); ++c) {
                 rowValues.append(fields.value(written.at(c)));
                 // The values come as untyped text to a server: the number is made one here.

@@ -211,9 +211,9 @@ TEST_P(ToolSessionsTest, AutoFillOfManyEntriesCostsFewerRoundTripsThanEntries)
         ASSERT_FALSE(db.addMediaListEntry(importRecord(many, QStringLiteral("e%1.jpg").arg(i))).isEmpty());
     ASSERT_TRUE(db.commitTransaction());
     SessionCutProxy proxy(server.port, {});
-    const ToolRun filled = run("ovn-autofill", {catalogThrough(proxy.port()), QStringLiteral("many"),
-                                                QStringLiteral("overwrite"), QStringLiteral("keywords=far"),
-                                                QStringLiteral("purchased.owner=Ann")});
+    const ToolRun filled =
+        run("ovn-autofill", {catalogThrough(proxy.port()), QStringLiteral("many"), QStringLiteral("overwrite"),
+                             QStringLiteral("keywords=far"), QStringLiteral("purchased.owner=Ann")});
     EXPECT_EQ(filled.status, 0) << qPrintable(filled.out + filled.err);
     EXPECT_TRUE(filled.out.contains(QStringLiteral("written: %1\n").arg(2 * entries)))
         << qPrintable(filled.out + filled.err);
