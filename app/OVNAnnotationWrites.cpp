@@ -200,13 +200,19 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         if (!read) {
             reset();
             const QString reason = m_db->getLastErrorMessage();
-            for (qsizetype index = planned; index < chunkEnd; ++index) {
+            // A server not reached in all that wait is not waited for again for the entries after
+            // these: none of them can be read either.
+            const qsizetype unreadEnd = m_db->lastFailure() == OVNDatabaseAccess::Failure::Unreachable ? writable.size()
+                                                                                                       : chunkEnd;
+            for (qsizetype index = planned; index < unreadEnd; ++index) {
                 firstWrite.push_back(qsizetype(writes.size()));
                 unread.insert(index);
                 ++summary.failed;
                 ++summary.failedEntries;
                 summary.failures.append({writable.at(index).mid, QString(), reason});
             }
+            planned = unreadEnd;
+            continue;
         }
         planned = chunkEnd;
     }
@@ -298,6 +304,15 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     for (qsizetype &from = storedUpTo; from < planned && !stopped;) {
         const bool together = from >= oneByOneUpTo;
         qsizetype to = std::min(planned, from + batchLimit);
+        // Entries whose stored values could not be read are not asked about: nothing of them is
+        // written.
+        qsizetype firstRead = from;
+        while (firstRead < to && unread.contains(firstRead))
+            ++firstRead;
+        if (firstRead == to) {
+            from = to;
+            continue;
+        }
         QElapsedTimer batchAge;
         batchAge.start();
         QList<Failure> refusedHere;

@@ -311,30 +311,59 @@ TEST_P(AnnotationWritesTest, ManyEntriesCostFewerRoundTripsThanEntries)
     }
 }
 
-// A server gone for good as the writes begin: after the wait the work stops, every entry not
-// written counts as failed, and the reason names the first entry it left.
-TEST_P(AnnotationWritesTest, AServerGoneForGoodNamesTheFirstEntryLeftUnwritten)
+// A server gone for good, as the writes begin or as the stored licence rows are read first: after
+// the wait the work stops, nothing is written, and every entry left is named. A stop among the
+// writes names the first entry it left and counts the rest; each entry whose rows could not be
+// read is named with the reason.
+TEST_P(AnnotationWritesTest, AServerGoneForGoodNamesTheEntriesLeftUnwritten)
 {
     if (!isPostgres())
         GTEST_SKIP() << "only a server can go away";
+    AnnotationChanges words, licence;
+    words.info = {{"keywords", "gone"}, {"shortdesc", "gone"}};
+    licence.purchased = {{"owner", "gone"}};
+    const struct {
+        const char *name;
+        const char *statement;
+        const AnnotationChanges &changes;
+        Mode mode;
+        int failed, leftByStop;
+        QStringList named; // the entries of the failures, in order
+    } cases[] = {
+        {"as the writes begin", "update strvfile", words, Mode::Overwrite, 4, 2, {targets[0].mid}},
+        {"as the licence rows are read",
+         "from strvpurchased",
+         licence,
+         Mode::Append,
+         2,
+         0,
+         {targets[0].mid, targets[1].mid}},
+    };
     const PgTestServer server = *pgTestServer();
-    SessionCutProxy proxy(server.port, {});
-    proxy.cutAt("update strvfile", 1, SessionCutProxy::How::Down);
-    OVNDatabaseAccess through;
-    through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
-                                 server.user, server.password, m_pgDatabase);
-    ASSERT_TRUE(through.openDBConnection());
-    AnnotationChanges changes;
-    changes.info = {{"keywords", "gone"}, {"shortdesc", "gone"}};
-    const OVNAnnotationWrites::Summary summary =
-        OVNAnnotationWrites(&through).apply(targets, changes, Mode::Overwrite, false, callbacks);
-    EXPECT_FALSE(summary.committed);
-    EXPECT_EQ(summary.written, 0);
-    EXPECT_EQ(summary.leftByStop, 2);
-    EXPECT_EQ(summary.failed, 4);
-    ASSERT_EQ(summary.failures.size(), 1);
-    EXPECT_EQ(summary.failures[0].mid, targets[0].mid);
-    EXPECT_EQ(summary.failures[0].reason, "The catalog server cannot be reached.");
-    for (const OVNEntryEdits::Target &target : std::as_const(targets))
-        EXPECT_EQ(stored(target.mid, "keywords"), "Beach");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        const OVNAnnotationWrites::Summary summary =
+            OVNAnnotationWrites(&through).apply(targets, c.changes, c.mode, false, callbacks);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(summary.written, 0);
+        EXPECT_EQ(summary.failed, c.failed);
+        EXPECT_EQ(summary.failedEntries, 2);
+        EXPECT_EQ(summary.leftByStop, c.leftByStop);
+        QStringList named;
+        for (const OVNAnnotationWrites::Failure &failure : summary.failures) {
+            named.append(failure.mid);
+            EXPECT_EQ(failure.reason, "The catalog server cannot be reached.");
+        }
+        EXPECT_EQ(named, c.named);
+        for (const OVNEntryEdits::Target &target : std::as_const(targets)) {
+            EXPECT_EQ(stored(target.mid, "keywords"), "Beach");
+            EXPECT_TRUE(db.getPurchasedForMediaID(target.mid).isEmpty());
+        }
+    }
 }
