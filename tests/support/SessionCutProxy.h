@@ -93,6 +93,15 @@ public:
         m_left = nth;
         m_how = how;
     }
+    // Every message holding `text` ends its session, however often it is sent again.
+    void cutEach(QByteArray text, How how)
+    {
+        std::lock_guard lock(m_mutex);
+        m_text = std::move(text);
+        m_left = 1;
+        m_how = how;
+        m_each = true;
+    }
     int cuts() const { return m_cuts.load(); }
     // How many times a client has sent the server something: a client that waits for each answer
     // before it sends on makes one round trip each.
@@ -174,7 +183,7 @@ private:
         std::lock_guard lock(m_mutex);
         if (m_left <= 0 || m_text.isEmpty() || !bytes.contains(QByteArrayView(m_text)))
             return false;
-        if (--m_left > 0)
+        if (!m_each && --m_left > 0)
             return false;
         *how = m_how;
         ++m_cuts;
@@ -255,6 +264,7 @@ private:
     QByteArray m_text;
     int m_left = 0;
     How m_how = How::Dropped;
+    bool m_each = false;
     std::thread m_acceptor;
     std::thread m_cutter;
     std::atomic<int> m_generation{0};

@@ -131,6 +131,30 @@ TEST_P(ToolSessionsTest, UserChangesWhoseAnswerWasLostAreSavedOnceAndSaidSo)
     }
 }
 
+// ovn-users giving a change up after its tries says why, once: a server that answered but ended
+// every session the change went through is said to have done so, not to be out of reach; nothing
+// of the change is kept.
+TEST_P(ToolSessionsTest, AChangeGivenUpSaysWhyOnce)
+{
+    const PgTestServer server = *pgTestServer();
+    const QByteArray password = "Adm1nPw7\n";
+    const ToolRun setUp = run(
+        "ovn-users",
+        {catalogThrough(server.port), QStringLiteral("first-run"), SystemInfo::accountName(), QStringLiteral("Jane")},
+        password);
+    ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
+    SessionCutProxy proxy(server.port, {});
+    proxy.cutEach("insert into strvusers", SessionCutProxy::How::Dropped);
+    const ToolRun done =
+        run("ovn-users", {catalogThrough(proxy.port()), QStringLiteral("add-user"), QStringLiteral("carl")}, password);
+    EXPECT_GT(proxy.cuts(), 1);
+    EXPECT_EQ(done.status, 1) << qPrintable(done.out + done.err);
+    EXPECT_TRUE(done.out.startsWith(QLatin1String("refused: the catalog server ended every session")))
+        << qPrintable(done.out + done.err);
+    EXPECT_FALSE(done.out.contains(QLatin1String("cannot be reached"))) << qPrintable(done.out);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvusers where login='carl'")), 0);
+}
+
 // ovn-autofill and ovn-express --rate: through a session ended at each point, every entry is
 // written once (an appended word once) and counted as written.
 TEST_P(ToolSessionsTest, AutoFillAndRatingsThroughEndedSessionsCountTrulyAndWriteOnce)
