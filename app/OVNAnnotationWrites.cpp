@@ -99,16 +99,16 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         if (value)
             plan(index, Table::Info, column, *value);
     };
+    // The licence rows of the entries being planned, read for a few dozen entries at once; only
+    // overwrite without clearing can do without them.
+    const bool readsLicences = mode != AnnotationChanges::Mode::Overwrite || clearEmptyFields;
+    QHash<QString, QVariantMap> purchasedRows, soldRows;
     const auto licence = [&](qsizetype index, Table table) {
         const OVNEntryEdits::Target &target = writable.at(index);
         const QMap<QString, QString> &edits = changes.changes(table);
         if (edits.isEmpty())
             return;
-        // Only overwrite without clearing can do without the stored row.
-        QVariantMap stored;
-        if (mode != AnnotationChanges::Mode::Overwrite || clearEmptyFields)
-            stored = table == Table::Purchased ? m_db->getPurchasedForMediaID(target.mid)
-                                               : m_db->getSoldForMediaID(target.mid);
+        const QVariantMap stored = (table == Table::Purchased ? purchasedRows : soldRows).value(target.mid);
         for (auto edit = edits.cbegin(); edit != edits.cend(); ++edit) {
             const auto found = stored.constFind(edit.key());
             const std::optional<QString> existing = found == stored.cend() ? std::nullopt
@@ -143,50 +143,97 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     // An entry whose stored values could not be read is not written: its values would be guesses.
     QSet<qsizetype> unread;
     qsizetype planned = 0;
-    for (; planned < writable.size(); ++planned) {
-        if (callbacks.progress && planned % 50 == 0 && !callbacks.progress(int(planned), int(writable.size()))) {
+    const auto undoPlanned = [&] {
+        for (auto step = undo.crbegin(); step != undo.crend(); ++step) {
+            if (step->second)
+                pending.insert(step->first, *step->second);
+            else
+                pending.remove(step->first);
+        }
+        undo.clear();
+    };
+    // A few dozen entries at a time: their stored rows in one read, then their writes.
+    constexpr qsizetype planChunk = 50;
+    while (planned < writable.size()) {
+        if (callbacks.progress && !callbacks.progress(int(planned), int(writable.size()))) {
             summary.cancelled = true;
             break;
         }
-        const OVNEntryEdits::Target &target = writable.at(planned);
-        firstWrite.push_back(qsizetype(writes.size()));
-        // The entry's stored values are read again on a new session when the session ends on the
-        // way, and while the server is away for up to 30 seconds; what a try planned is undone
-        // before the next.
+        const qsizetype chunkEnd = std::min(writable.size(), planned + planChunk);
+        QStringList mids;
+        for (qsizetype index = planned; index < chunkEnd; ++index)
+            mids.append(writable.at(index).mid);
+        // The stored rows are read again on a new session when the session ends on the way, and
+        // while the server is away for up to 30 seconds; what a try planned is undone before the
+        // next.
         const size_t writesBefore = writes.size();
+        const auto reset = [&] {
+            writes.resize(writesBefore);
+            firstWrite.resize(size_t(planned));
+            undoPlanned();
+        };
         undo.clear();
         const bool read = OVNCatalogOpening::retried(
             *m_db,
             [&] {
-                writes.resize(writesBefore);
-                for (auto step = undo.crbegin(); step != undo.crend(); ++step) {
-                    if (step->second)
-                        pending.insert(step->first, *step->second);
-                    else
-                        pending.remove(step->first);
+                reset();
+                purchasedRows.clear();
+                soldRows.clear();
+                if (readsLicences) {
+                    for (const Table table : {Table::Purchased, Table::Sold}) {
+                        if (changes.changes(table).isEmpty())
+                            continue;
+                        const std::optional<QHash<QString, QVariantMap>> rows =
+                            table == Table::Purchased ? m_db->getPurchasedForMediaIDs(mids)
+                                                      : m_db->getSoldForMediaIDs(mids);
+                        if (!rows)
+                            return;
+                        (table == Table::Purchased ? purchasedRows : soldRows) = *rows;
+                    }
                 }
-                undo.clear();
-                planEntry(planned);
+                for (qsizetype index = planned; index < chunkEnd; ++index) {
+                    firstWrite.push_back(qsizetype(writes.size()));
+                    planEntry(index);
+                }
             },
             callbacks.status);
         if (!read) {
-            writes.resize(writesBefore);
-            unread.insert(planned);
-            ++summary.failed;
-            ++summary.failedEntries;
-            summary.failures.append({target.mid, QString(), m_db->getLastErrorMessage()});
+            reset();
+            const QString reason = m_db->getLastErrorMessage();
+            // A server not reached in all that wait is not waited for again for the entries after
+            // these: none of them can be read either.
+            const qsizetype unreadEnd = m_db->lastFailure() == OVNDatabaseAccess::Failure::Unreachable ? writable.size()
+                                                                                                       : chunkEnd;
+            for (qsizetype index = planned; index < unreadEnd; ++index) {
+                firstWrite.push_back(qsizetype(writes.size()));
+                unread.insert(index);
+                ++summary.failed;
+                ++summary.failedEntries;
+                summary.failures.append({writable.at(index).mid, QString(), reason});
+            }
+            planned = unreadEnd;
+            continue;
         }
+        planned = chunkEnd;
     }
     firstWrite.push_back(qsizetype(writes.size()));
 
-    // Then the writes, entry by entry in batches of one transaction, a savepoint per write so that
-    // a refused one undoes itself alone. A batch whose session the server ended (before or at its
-    // commit) is made again once the server answers; sessions that keep ending make the batches
-    // smaller, down to one entry. A server away for longer than it is waited for ends the work:
-    // the entries not stored by then are counted as failed.
+    // Then the writes, in batches of one transaction: the entries' levels asked, every write of the
+    // batch in one statement per table, the commit, so that a slow link costs a few round trips a
+    // batch. A batch the catalog refuses a write of is undone and made again a write at a time, each
+    // in a savepoint, so that a refused one undoes itself alone. A batch whose session the server
+    // ended (before or at its commit) is made again once the server answers; sessions that keep
+    // ending make the batches smaller, down to one entry. A server away for longer than it is
+    // waited for ends the work: the entries not stored by then are counted as failed.
+    // The first batches are small, so that a level lowered meanwhile counts soon and a lost session
+    // costs little; one that goes through quickly (a catalog file, a server near by) doubles the next.
+    constexpr qsizetype firstBatch = 25;
     constexpr qsizetype fullBatch = 200;
+    constexpr qint64 quickBatchMs = 250;
     constexpr int waitSeconds = OVNCatalogOpening::waitSeconds;
-    qsizetype batchLimit = fullBatch;
+    qsizetype batchLimit = firstBatch;
+    // The entries before it are written a write at a time (a batch of them had a write refused).
+    qsizetype oneByOneUpTo = 0;
     // When the writes began to fail; min() while they go (a plain value: GCC's optimiser warns
     // that an optional's value may be read uninitialised here).
     constexpr auto noTrouble = std::chrono::steady_clock::time_point::min();
@@ -251,11 +298,21 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
             return std::optional<OVNCategoryAccess::EntriesVerdict>();
         return verdict;
     };
-    // A batch also ends after half a second of writing: on a slow link a batch of many entries
-    // would take longer than sessions last, and none would ever be committed.
+    // A batch written a write at a time also ends after half a second of writing: on a slow link a
+    // batch of many entries would take longer than sessions last, and none would ever be committed.
     constexpr qint64 batchMs = 500;
     for (qsizetype &from = storedUpTo; from < planned && !stopped;) {
+        const bool together = from >= oneByOneUpTo;
         qsizetype to = std::min(planned, from + batchLimit);
+        // Entries whose stored values could not be read are not asked about: nothing of them is
+        // written.
+        qsizetype firstRead = from;
+        while (firstRead < to && unread.contains(firstRead))
+            ++firstRead;
+        if (firstRead == to) {
+            from = to;
+            continue;
+        }
         QElapsedTimer batchAge;
         batchAge.start();
         QList<Failure> refusedHere;
@@ -266,6 +323,7 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
         QList<qsizetype> goneHere; // entries no longer there, or a user in no group any more
         QString goneReason;
         bool lost = false;
+        std::vector<const Write *> toWrite; // the writes made together
         {
             const int depth = m_db->transactionDepth();
             OVNDatabaseTransaction batch(*m_db);
@@ -288,7 +346,7 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                 }
             }
             for (qsizetype index = from; index < to && !lost && !stopped; ++index) {
-                if (index > from && batchAge.elapsed() > batchMs) {
+                if (!together && index > from && batchAge.elapsed() > batchMs) {
                     to = index;
                     break;
                 }
@@ -307,6 +365,11 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                 case Verdict::Missing:
                 case Verdict::Excluded:
                     goneHere.append(index);
+                    continue;
+                }
+                if (together) {
+                    for (qsizetype w = firstWrite[size_t(index)]; w < firstWrite[size_t(index) + 1]; ++w)
+                        toWrite.push_back(&writes[size_t(w)]);
                     continue;
                 }
                 const OVNEntryEdits::Target &target = writable.at(index);
@@ -339,6 +402,25 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                 if (stopped)
                     break;
             }
+            if (together && !lost && !stopped && !toWrite.empty()) {
+                QList<OVNDatabaseAccess::FieldValue> info, purchased, sold;
+                for (const Write *write : toWrite)
+                    (write->table == Table::Info        ? info
+                     : write->table == Table::Purchased ? purchased
+                                                        : sold)
+                        .append({writable.at(write->target).mid, write->column, write->value});
+                const quint64 beforeWriting = m_db->failureCount();
+                if (m_db->updateMediaListEntries(info) && m_db->updatePurchasedEntries(purchased)
+                    && m_db->updateSoldEntries(sold)) {
+                    storedHere.insert(storedHere.end(), toWrite.cbegin(), toWrite.cend());
+                } else if (OVNCatalogOpening::failedForLostServer(*m_db, beforeWriting)) {
+                    lost = true;
+                } else {
+                    // Undone as the batch ends here; made again a write at a time, asked again.
+                    oneByOneUpTo = to;
+                    continue;
+                }
+            }
             if (!lost && !stopped) {
                 if (!batch.isActive() || batch.commit()) {
                     for (const Write *write : storedHere)
@@ -360,7 +442,8 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
                     }
                     from = to;
                     troubleSince = noTrouble;
-                    batchLimit = std::min(fullBatch, batchLimit * 2);
+                    if (batchLimit < firstBatch || batchAge.elapsed() < quickBatchMs)
+                        batchLimit = std::min(fullBatch, batchLimit * 2);
                     continue;
                 }
                 lost = m_db->lastErrorLostConnection();
@@ -388,14 +471,19 @@ OVNAnnotationWrites::Summary OVNAnnotationWrites::apply(const QList<OVNEntryEdit
     }
     if (stopped) {
         // Every entry from the batch that failed on is left as it was: its writes count as failed.
+        // The reason names the first of them.
+        QString firstLeft;
         for (qsizetype index = storedUpTo; index < planned; ++index) {
             const qsizetype count = firstWrite[size_t(index) + 1] - firstWrite[size_t(index)];
             if (unread.contains(index) || count == 0)
                 continue;
+            if (firstLeft.isEmpty())
+                firstLeft = writable.at(index).mid;
             summary.failed += int(count);
             ++summary.failedEntries;
+            ++summary.leftByStop;
         }
-        summary.failures.prepend({QString(), QString(), stopReason});
+        summary.failures.prepend({firstLeft, QString(), stopReason});
         summary.committed = false;
     }
     if (callbacks.progress)

@@ -12,8 +12,10 @@
 class OVNDatabaseAccess;
 
 // Auto-fill's writes, without any window: the changes go into every entry whose own category
-// grants "READ & WRITE", in transactions of a few hundred entries, each write in a savepoint so
-// that a refused one undoes itself alone. The values are worked out before anything is written,
+// grants "READ & WRITE", in transactions of up to a few hundred entries, each written in a few
+// statements whatever its size (a server far away costs a few round trips a batch, not a few an
+// entry); a batch with a write the catalog refuses is made again a write at a time, each in a
+// savepoint, so that a refused one undoes itself alone. The values are worked out before anything is written,
 // so that a transaction whose server session ended is made again with the same values (waiting
 // for a server that went away, up to 30 seconds); nothing is written twice over itself. The values an entry holds now
 // come from the caller (the thumbnail view's records), which also shows each value once the catalog took it.
@@ -35,7 +37,10 @@ public:
         bool cancelled = false;
         QList<Failure> failures;
         QString refusedLevel;
-        bool committed = true;         // false: the work stopped, and not all of it is stored
+        bool committed = true; // false: the work stopped, and not all of it is stored
+        // The entries left unwritten when the work stopped; the first failure names the first of
+        // them (none when no entry was left to write) and says why it stopped.
+        int leftByStop = 0;
         bool purchasedWritten = false; // a purchased-licence field was written
         bool soldWritten = false;
     };

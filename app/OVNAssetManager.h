@@ -193,6 +193,9 @@ public:
     // ---- media list (OVNAssetManager_media.cpp) ----
     void reloadMediaList();
     OVNMediaView *mediaView() const { return m_state.mediaView; }
+    // Why the selected category's entries could not be read, after the list's tries (the
+    // catalog's words); "" when they were read, or not asked for (a category the user may not see).
+    QString listReadFailure() const { return m_listUnread; }
     OVNMediaDetails *mediaDetails() const { return m_state.mediaDetails; }
     OVNMediaPreviewImage *mediaPreviewImage() const { return m_state.mediaPreviewImage; }
     QString statusText() const;
@@ -544,6 +547,7 @@ private:
     // the levels of the shown entries' categories, asked once per shown list
     QHash<QString, QString> m_categoryLevels;
     QString m_listRefusal;  // why the shown list is empty whatever the category holds; "" for none
+    QString m_listUnread;   // why the selected category's entries could not be read; "" when they were
     QString m_excludedText; // the refusal last said to a user no longer let in; "" while he is
 
     float m_frozenFrame1Width = 0;

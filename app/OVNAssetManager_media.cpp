@@ -91,6 +91,7 @@ void OVNAssetManager::reloadMediaList()
 
     bool searched = false;
     m_listRefusal.clear();
+    m_listUnread.clear();
     std::optional<CategoryNode> node = selectedCategory();
     // The list is read again on a new session when the session ends on the way, and the server
     // is waited for up to 30 seconds (shown in the status line); only a read that still failed
@@ -267,12 +268,13 @@ void OVNAssetManager::reportUnreadableList(const QString &name)
     const bool unreachable = m_state.dbcon->lastFailure() == OVNDatabaseAccess::Failure::Unreachable;
     const QString title = localized("The entries of “%1” could not be read.").arg(name);
     setStatus(title, false);
-    Alerts::display(title,
-                    unreachable ? localized("The catalog server cannot be reached. Please check that it is "
-                                            "running and that this computer can reach it, then select the "
-                                            "category again.")
-                                : m_state.dbcon->getLastErrorMessage(),
-                    m_state.mediaView ? m_state.mediaView->window() : this);
+    const QString reason = unreachable ? localized("The catalog server cannot be reached. Please check that it is "
+                                                   "running and that this computer can reach it, then select the "
+                                                   "category again.")
+                                       : m_state.dbcon->getLastErrorMessage();
+    m_listUnread =
+        title + QLatin1Char(' ') + (unreachable ? localized("The catalog server cannot be reached.") : reason);
+    Alerts::display(title, reason, m_state.mediaView ? m_state.mediaView->window() : this);
 }
 
 void OVNAssetManager::updateEmptyListHint()

@@ -230,6 +230,31 @@ public:
     bool updatePurchasedEntry(const QString &mediaId, const QString &column, const QString &value);
     bool updateSoldEntry(const QString &mediaId, const QString &column, const QString &value);
     QByteArray getThumbnailForMediaID(const QString &mediaId);
+    // ---- Fields of many entries at once (OVNDatabaseAccess_fieldbatch.cpp) ----
+    // A value for one field of one entry. Of two values of one entry's column the later one is
+    // written, as writes one after the other would leave it.
+    struct FieldValue {
+        QString mid;
+        QString column;
+        QString value;
+    };
+    // Writes every value into the media records in one statement, each as updateMediaListEntry()
+    // writes it (QuotedValue). False when a column is no writable media column, a value is no
+    // number where the column needs one or does not fit its column (nothing written then), an
+    // entry is not there, or the statement failed: run it inside a transaction, which undoes what
+    // was written; a caller that needs to know which write it was writes them one by one.
+    bool updateMediaListEntries(const QList<FieldValue> &values);
+    // The same for the licence rows: every row of an entry that has one is updated, an entry
+    // without one gets a row with its values, as updatePurchasedEntry() and updateSoldEntry()
+    // write one field; a few statements for any number of entries. Run it inside a transaction:
+    // on its failure part of it may be written.
+    bool updatePurchasedEntries(const QList<FieldValue> &values);
+    bool updateSoldEntries(const QList<FieldValue> &values);
+    // The licence rows of many entries in one statement, each as getPurchasedForMediaID() and
+    // getSoldForMediaID() read one; an entry without a row has none in the answer. Nothing when
+    // the read failed.
+    std::optional<QHash<QString, QVariantMap>> getPurchasedForMediaIDs(const QStringList &mediaIds);
+    std::optional<QHash<QString, QVariantMap>> getSoldForMediaIDs(const QStringList &mediaIds);
     bool updateThumbnailForMediaID(const QString &mediaId, const QByteArray &jpegData);
     // Inserts a record from an import record (with its "thumbimage"); the new id, or "" on failure.
     QString addMediaListEntry(const QVariantMap &importRecord);
@@ -492,6 +517,15 @@ private:
     bool updateLicenceEntry(const QString &table, const QStringList &columns, const QString &mediaId,
                             const QString &column, const QString &value);
     QVariantMap licenceRow(const QString &sql, const QString &mediaId);
+    // Merges a licence row read into `licence` as licenceRow() does, the row's columns from `first` on.
+    static void mergeLicenceRow(const OVNResultRow &row, int first, QVariantMap &licence);
+    std::optional<QHash<QString, QVariantMap>> licenceRows(const QString &table, const QStringList &columns,
+                                                           const QStringList &mediaIds);
+    bool updateLicenceEntries(const QString &table, const QStringList &columns, const QList<FieldValue> &values);
+    // A value as the update of one field binds it: a number for a numeric column (nothing, with the
+    // last error set, when it is none), "" for a null text.
+    std::optional<QVariant> fileParameter(const QString &column, const QString &value, UpdateKind kind);
+    std::optional<QVariant> licenceParameter(const QString &column, const QString &value);
     bool insertFailed(const StatementResult &result) const { return !result.ok || result.changedRows < 1; }
 
     struct SqliteCloser {

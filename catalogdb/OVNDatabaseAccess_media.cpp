@@ -242,6 +242,37 @@ MediaList OVNDatabaseAccess::getMediaListForSQL(const QString &sql, const QVaria
     return mediaListForStatement(sql, parameters);
 }
 
+std::optional<QVariant> OVNDatabaseAccess::fileParameter(const QString &column, const QString &value, UpdateKind kind)
+{
+    if (kind != BareValue && !OVNDBHelper::numericFileColumns().contains(column))
+        return value.isNull() ? QString(QLatin1String("")) : value;
+    // A number, never the text as it came. A cleared field has no value (NULL), except the two
+    // columns that must hold one.
+    const bool required = column == QLatin1String("rating") || column == QLatin1String("orientation");
+    const std::optional<QVariant> number = !value.trimmed().isEmpty() ? OVNDBHelper::numberValue(value)
+                                           : required                 ? std::optional<QVariant>(qint64(0))
+                                                                      : std::optional<QVariant>(QVariant());
+    if (!number) {
+        std::lock_guard lock(m_mutex);
+        setLastError(localized("\"%1\" is not a number.").arg(value));
+    }
+    return number;
+}
+
+std::optional<QVariant> OVNDatabaseAccess::licenceParameter(const QString &column, const QString &value)
+{
+    if (column != QLatin1String("licensetype"))
+        return value.isNull() ? QString(QLatin1String("")) : value;
+    // A cleared type has no value (NULL), not the first type.
+    const std::optional<QVariant> number = value.trimmed().isEmpty() ? std::optional<QVariant>(QVariant())
+                                                                     : OVNDBHelper::numberValue(value);
+    if (!number) {
+        std::lock_guard lock(m_mutex);
+        setLastError(localized("\"%1\" is not a number.").arg(value));
+    }
+    return number;
+}
+
 QString OVNDatabaseAccess::getMediaListEntryForMediaID(const QString &mediaId, const QString &column)
 {
     const std::optional<QString> name = OVNDBHelper::columnFromList(OVNDBHelper::fileColumns(), column);
@@ -268,23 +299,10 @@ bool OVNDatabaseAccess::updateMediaListEntry(const QString &mediaId, const QStri
         setLastError(localized("\"%1\" is not a column of a media record.").arg(column));
         return false;
     }
-    QVariant parameter;
-    if (kind == BareValue || OVNDBHelper::numericFileColumns().contains(*name)) {
-        // A number, never the text as it came. A cleared field has no value (NULL), except the two
-        // columns that must hold one.
-        const bool required = *name == QLatin1String("rating") || *name == QLatin1String("orientation");
-        const std::optional<QVariant> number = !value.trimmed().isEmpty() ? OVNDBHelper::numberValue(value)
-                                               : required                 ? std::optional<QVariant>(qint64(0))
-                                                                          : std::optional<QVariant>(QVariant());
-        if (!number) {
-            std::lock_guard lock(m_mutex);
-            setLastError(localized("\"%1\" is not a number.").arg(value));
-            return false;
-        }
-        parameter = *number;
-    } else {
-        parameter = value.isNull() ? QString(QLatin1String("")) : value;
-    }
+    const std::optional<QVariant> converted = fileParameter(*name, value, kind);
+    if (!converted)
+        return false;
+    const QVariant parameter = *converted;
     if (!fitsFileColumns(mediaId, {{*name, parameter}})) {
         // Name the file rather than its record id where the catalog knows it.
         const QString path = getMediaListEntryForMediaID(mediaId, QStringLiteral("absolutepath"));
@@ -315,17 +333,22 @@ QVariantMap OVNDatabaseAccess::licenceRow(const QString &sql, const QString &med
     // write stays invisible; updates write every row.
     QVariantMap licence;
     execute(sql, {mediaId}, [&licence](const OVNResultRow &row) {
-        const int columns = row.columnCount();
-        for (int column = 0; column < columns; ++column) {
-            const QString key = row.columnName(column).toLower();
-            if (!row.isNull(column))
-                licence.insert(key, row.value(column));
-            else if (!licence.contains(key))
-                licence.insert(key, QString());
-        }
+        mergeLicenceRow(row, 0, licence);
         return true;
     });
     return licence;
+}
+
+void OVNDatabaseAccess::mergeLicenceRow(const OVNResultRow &row, int first, QVariantMap &licence)
+{
+    const int columns = row.columnCount();
+    for (int column = first; column < columns; ++column) {
+        const QString key = row.columnName(column).toLower();
+        if (!row.isNull(column))
+            licence.insert(key, row.value(column));
+        else if (!licence.contains(key))
+            licence.insert(key, QString());
+    }
 }
 
 QVariantMap OVNDatabaseAccess::getPurchasedForMediaID(const QString &mediaId)
@@ -363,20 +386,10 @@ bool OVNDatabaseAccess::updateLicenceEntry(const QString &table, const QStringLi
         setLastError(localized("\"%1\" is not a column of a licence.").arg(column));
         return false;
     }
-    QVariant parameter;
-    if (*name == QLatin1String("licensetype")) {
-        // A cleared type has no value (NULL), not the first type.
-        const std::optional<QVariant> number = value.trimmed().isEmpty() ? std::optional<QVariant>(QVariant())
-                                                                         : OVNDBHelper::numberValue(value);
-        if (!number) {
-            std::lock_guard lock(m_mutex);
-            setLastError(localized("\"%1\" is not a number.").arg(value));
-            return false;
-        }
-        parameter = *number;
-    } else {
-        parameter = value.isNull() ? QString(QLatin1String("")) : value;
-    }
+    const std::optional<QVariant> converted = licenceParameter(*name, value);
+    if (!converted)
+        return false;
+    const QVariant parameter = *converted;
 
     // The first field written makes the file's licence row; later ones update it (every row, in a
     // catalog that has several).

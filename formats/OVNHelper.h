@@ -97,6 +97,8 @@ public:
         // Left out because it could not be read in time (or the wait was cancelled): what it
         // holds is not known, rather than known to be nothing.
         bool notInTime = false;
+        // A folder left out whole: how many files it holds is not known.
+        bool folder = false;
     };
     // The same, naming in `skipped` each path left out that a user would look for: what does not
     // exist, links to nothing, links that are not followed, special files, unreadable names and folders. (".DS_Store"

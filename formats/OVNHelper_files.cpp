@@ -215,7 +215,7 @@ struct FileListExpansion {
     void skipNotInTime(const QString &path, TimedCall::Ending ending, const QString &what)
     {
         if (skipped)
-            skipped->append({path, notInTimeReason(ending, what), true});
+            skipped->append({path, notInTimeReason(ending, what), true, what == QLatin1String("folder")});
     }
 
     // The facts of the paths, in order. With a time limit they are asked on timed calls: when one

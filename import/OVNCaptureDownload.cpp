@@ -223,14 +223,20 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 *connection, reconnectWaitSeconds,
                 [&] { return connection->isDBConnectionActive() || connection->openDBConnection(); }, waiting, &cancel);
         // Through a session the server ends meanwhile, as the import makes its collections.
+        QString why;
         if (connection)
             result.collectionId = OVNCatalogSession::makeCategory(*connection, name, QStringLiteral("C"), QString(),
-                                                                  reconnectWaitSeconds, &cancel, waiting, nullptr);
-        if (result.collectionId.isEmpty())
-            return stop("Failed to create catalog",
-                        localized("The catalog for your images could not be created. Please check that your "
-                                  "catalog does not contain illegal special characters and that your database "
-                                  "is available."));
+                                                                  reconnectWaitSeconds, &cancel, waiting, &why);
+        if (result.collectionId.isEmpty()) {
+            // The catalog's own words: a catalog file that may not be written, a server away, a refusal.
+            if (why.isEmpty())
+                why = connection ? connection->getLastErrorMessage() : QString();
+            if (why.isEmpty())
+                why = localized("The catalog could not be opened.");
+            return stop(
+                "Failed to create catalog",
+                localized("The collection “%1” for your images could not be made in the catalog: %2").arg(name, why));
+        }
         report.collectionMade(name, result.collectionId);
     }
 

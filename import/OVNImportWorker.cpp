@@ -941,6 +941,8 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     for (const OVNHelper::SkippedFile &file : skipped) {
         summary.failures.append({file.path, file.reason});
         summary.notImported.append(file.path);
+        if (file.folder)
+            summary.foldersNotRead.append(file.path);
     }
     summary.passedOver = int(skipped.size());
     const std::vector<Item> &list = pipeline->list;

@@ -112,6 +112,10 @@ public:
         // After a cancel: the paths of the list that it left unprocessed (neither stored nor in
         // notImported), so that whoever cancelled can say what was not imported.
         QStringList notReached;
+        // The folders among the paths passed over (and not imported) that were left out unread, as
+        // a stop or a mount that stopped answering left them: their files are not known, and are
+        // counted nowhere.
+        QStringList foldersNotRead;
         bool cancelled = false;
         bool connectionFailed = false;
         // The catalog could not be reached again and the import stopped.

@@ -49,6 +49,7 @@ void append(OVNImportWorker::Summary &into, const OVNImportWorker::Summary &part
     into.failures += part.failures;
     into.notImported += part.notImported;
     into.notReached += part.notReached;
+    into.foldersNotRead += part.foldersNotRead;
     into.connectionFailed = into.connectionFailed || part.connectionFailed;
     into.catalogLost = into.catalogLost || part.catalogLost;
     into.diskFull = into.diskFull || part.diskFull;
@@ -114,6 +115,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         for (const OVNHelper::SkippedFile &file : skipped) {
             summary.failures.append({file.path, file.reason});
             summary.notImported.append(file.path);
+            if (file.folder)
+                summary.foldersNotRead.append(file.path);
         }
         summary.passedOver += int(skipped.size());
     } else {
@@ -155,6 +158,8 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
         for (const OVNHelper::SkippedFile &file : skipped) {
             summary.failures.append({file.path, file.reason});
             summary.notImported.append(file.path);
+            if (file.folder)
+                summary.foldersNotRead.append(file.path);
         }
         summary.passedOver += int(skipped.size());
         return files;

@@ -204,7 +204,8 @@ TEST_P(AnnotationWritesTest, ManyEntriesThroughSessionsEndedEveryMomentAreEachWr
     if (!isPostgres())
         GTEST_SKIP() << "only a server has sessions to end";
     const QString shoot = targets.first().owner;
-    for (int i = 0; i < 118; ++i) {
+    ASSERT_TRUE(db.beginTransaction());
+    for (int i = 0; i < 998; ++i) {
         QVariantMap record = importRecord(shoot, QStringLiteral("MORE_%1.JPG").arg(i));
         record.insert("keywords", "Beach");
         const QString mid = db.addMediaListEntry(record);
@@ -212,6 +213,7 @@ TEST_P(AnnotationWritesTest, ManyEntriesThroughSessionsEndedEveryMomentAreEachWr
         targets.append({mid, shoot, int(targets.size()), {}, {}});
         shown.insert(targets.last().tag, {{"keywords", "Beach"}});
     }
+    ASSERT_TRUE(db.commitTransaction());
     const struct {
         const char *name;
         int minMs, maxMs;
@@ -248,5 +250,120 @@ TEST_P(AnnotationWritesTest, ManyEntriesThroughSessionsEndedEveryMomentAreEachWr
         for (const OVNEntryEdits::Target &target : std::as_const(targets))
             EXPECT_EQ(db.getPurchasedForMediaID(target.mid).value("owner").toString().count(word), 1)
                 << qPrintable(target.mid);
+    }
+}
+
+// Over a slow link every round trip counts: a batch of entries is asked, written and committed in
+// a few round trips whatever its size, so that many entries cost far fewer round trips than
+// entries, also where the stored licence rows are read first.
+TEST_P(AnnotationWritesTest, ManyEntriesCostFewerRoundTripsThanEntries)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server has round trips to count";
+    const QString shoot = targets.first().owner;
+    ASSERT_TRUE(db.beginTransaction());
+    for (int i = 0; i < 198; ++i) {
+        QVariantMap record = importRecord(shoot, QStringLiteral("MORE_%1.JPG").arg(i));
+        record.insert("keywords", "Beach");
+        const QString mid = db.addMediaListEntry(record);
+        ASSERT_FALSE(mid.isEmpty()) << qPrintable(db.getLastErrorMessage());
+        targets.append({mid, shoot, int(targets.size()), {}, {}});
+        shown.insert(targets.last().tag,
+                     {{"keywords", "Beach"}, {"absolutepath", QStringLiteral("/Shoot/MORE_%1.JPG").arg(i)}});
+    }
+    ASSERT_TRUE(db.commitTransaction());
+    AnnotationChanges overwrite, words, licence;
+    overwrite.info = {{"keywords", "sea"}, {"shortdesc", "shore"}, {"modrelavailable", "1"}};
+    words.info = {{"keywords", "dune"}};
+    words.shortDescriptionAddFilename = true;
+    licence.purchased = {{"owner", "Ann"}, {"licensetype", "2"}};
+    const struct {
+        const char *name;
+        const AnnotationChanges &changes;
+        Mode mode;
+        bool clear;
+        int fieldsPerEntry;
+        const char *check; // entries the catalog holds with the change
+    } cases[] = {
+        {"overwrite", overwrite, Mode::Overwrite, false, 3,
+         "select count(*) from strvfile where keywords='sea' and shortdesc='shore' and modrelavailable=1"},
+        {"append with file names", words, Mode::Append, false, 2,
+         "select count(*) from strvfile where keywords='sea dune' and shortdesc like 'shore %'"},
+        {"merge licences, clearing", licence, Mode::Merge, true, 2,
+         "select count(*) from strvpurchased where owner='Ann' and licensetype=2"},
+    };
+    const PgTestServer server = *pgTestServer();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        const int before = proxy.messages();
+        const OVNAnnotationWrites::Summary summary =
+            OVNAnnotationWrites(&through).apply(targets, c.changes, c.mode, c.clear, callbacks);
+        const int roundTrips = proxy.messages() - before;
+        EXPECT_EQ(summary.failed, 0) << qPrintable(summary.failures.value(0).reason);
+        EXPECT_EQ(summary.written, c.fieldsPerEntry * int(targets.size()));
+        EXPECT_EQ(db.rowsForQuery(QString::fromLatin1(c.check)).value(0).value(0).toInt(), int(targets.size()));
+        EXPECT_LE(roundTrips, int(targets.size()) / 2);
+    }
+}
+
+// A server gone for good, as the writes begin or as the stored licence rows are read first: after
+// the wait the work stops, nothing is written, and every entry left is named. A stop among the
+// writes names the first entry it left and counts the rest; each entry whose rows could not be
+// read is named with the reason.
+TEST_P(AnnotationWritesTest, AServerGoneForGoodNamesTheEntriesLeftUnwritten)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server can go away";
+    AnnotationChanges words, licence;
+    words.info = {{"keywords", "gone"}, {"shortdesc", "gone"}};
+    licence.purchased = {{"owner", "gone"}};
+    const struct {
+        const char *name;
+        const char *statement;
+        const AnnotationChanges &changes;
+        Mode mode;
+        int failed, leftByStop;
+        QStringList named; // the entries of the failures, in order
+    } cases[] = {
+        {"as the writes begin", "update strvfile", words, Mode::Overwrite, 4, 2, {targets[0].mid}},
+        {"as the licence rows are read",
+         "from strvpurchased",
+         licence,
+         Mode::Append,
+         2,
+         0,
+         {targets[0].mid, targets[1].mid}},
+    };
+    const PgTestServer server = *pgTestServer();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        ASSERT_TRUE(through.openDBConnection());
+        const OVNAnnotationWrites::Summary summary =
+            OVNAnnotationWrites(&through).apply(targets, c.changes, c.mode, false, callbacks);
+        EXPECT_EQ(proxy.cuts(), 1);
+        EXPECT_EQ(summary.written, 0);
+        EXPECT_EQ(summary.failed, c.failed);
+        EXPECT_EQ(summary.failedEntries, 2);
+        EXPECT_EQ(summary.leftByStop, c.leftByStop);
+        QStringList named;
+        for (const OVNAnnotationWrites::Failure &failure : summary.failures) {
+            named.append(failure.mid);
+            EXPECT_EQ(failure.reason, "The catalog server cannot be reached.");
+        }
+        EXPECT_EQ(named, c.named);
+        for (const OVNEntryEdits::Target &target : std::as_const(targets)) {
+            EXPECT_EQ(stored(target.mid, "keywords"), "Beach");
+            EXPECT_TRUE(db.getPurchasedForMediaID(target.mid).isEmpty());
+        }
     }
 }

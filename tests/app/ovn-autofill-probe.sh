@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # ovn-autofill as other programs run it: its lines, what it stores, a write the catalog refuses, a
-# field the auto-fill sheet does not offer.
+# field the auto-fill sheet does not offer, a category whose entries cannot be read.
 # Skips (77) without the sqlite3 program.
 # Arguments: the ovn-import and ovn-autofill programs.
 set -euo pipefail
@@ -46,6 +46,20 @@ for field in categoryid absolutepath cataloguedby filetype displaytag mid purcha
     [ "$(sqlite3 "$dir/cat.sqlite" "select * from strvfile order by mid")" = "$before" ] \
         || { echo "$field: the catalog changed"; exit 1; }
 done
+
+# A category whose entries cannot be read (a column of the catalog gone) is refused with the reason,
+# status 1: never counted as "entries: 0".
+sqlite3 "$dir/cat.sqlite" "alter table strvfile rename column pricetag to pricetag_gone"
+set +e
+out=$("$autofill" "$dir/cat.sqlite" Shots append keywords=unread 2>/dev/null)
+status=$?
+set -e
+[ "$status" = 1 ] || { echo "unreadable: status $status: $out"; exit 1; }
+grep -q '^refused: .*pricetag' <<<"$out" || { echo "unreadable, no reason: $out"; exit 1; }
+if grep -q '^entries:' <<<"$out"; then echo "unreadable, yet counted: $out"; exit 1; fi
+sqlite3 "$dir/cat.sqlite" "alter table strvfile rename column pricetag_gone to pricetag"
+[ "$(sqlite3 "$dir/cat.sqlite" "select count(*) from strvfile where keywords like '%unread%'")" = 0 ] \
+    || { echo "unreadable, yet written"; exit 1; }
 
 # Bad arguments and an unknown category say so.
 if "$autofill" "$dir/cat.sqlite" Shots sideways keywords=a >/dev/null 2>&1; then exit 1; fi

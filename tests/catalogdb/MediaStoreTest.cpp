@@ -492,3 +492,110 @@ TEST_P(MediaStoreTest, EntriesAreRemovedWithEveryRowThatHangsOnThem)
     EXPECT_EQ(rowsOf(mids[2]), 4);
     EXPECT_TRUE(db.mediaEntryExists(mids[2]));
 }
+
+// Fields of many entries written together land as the same fields written one at a time: the same
+// texts and numbers, a cleared number as no value, of two values of one field the later one, an
+// entry that does not write a column keeps its own, every licence row of an entry updated, a row
+// made for an entry that has none; the licence rows read together are those read one by one.
+TEST_P(MediaStoreTest, FieldsOfManyEntriesAreWrittenAsOneAtATimeWouldWriteThem)
+{
+    using Field = OVNDatabaseAccess::FieldValue;
+    // Per entry: its media fields and its purchased and sold fields; how many purchased rows it has.
+    const struct {
+        QList<std::pair<const char *, QString>> media, purchased, sold;
+        int purchasedRows;
+    } entries[] = {
+        {{{"keywords", "earlier"}, {"keywords", trickyText}, {"modrelavailable", "1"}, {"fulldesc", QString()}},
+         {{"owner", "earlier"}, {"owner", trickyText}, {"licensetype", "2"}},
+         {{"customer", "ACME"}},
+         0},
+        {{{"keywords", "b"}, {"modrelavailable", ""}}, {{"owner", "Ann"}, {"licensetype", ""}}, {}, 1},
+        {{{"shortdesc", "only this"}}, {{"photographer", "Bo"}}, {{"licensetype", "3"}}, 2},
+        {{}, {}, {}, 1},
+    };
+    QStringList single, together;
+    QList<Field> media, purchased, sold;
+    for (const auto &entry : entries) {
+        for (QStringList *mids : {&single, &together}) {
+            QVariantMap record = importRecord(m_collection, QStringLiteral("e.jpg"));
+            record.insert(QStringLiteral("fulldesc"), QStringLiteral("kept"));
+            mids->append(db.addMediaListEntry(record));
+            ASSERT_FALSE(mids->last().isEmpty());
+            for (int row = 0; row < entry.purchasedRows; ++row)
+                ASSERT_TRUE(db.runSQLCommand(
+                    QStringLiteral("insert into strvpurchased (mid, owner, ordernumber) values ($1, $2, $3)"),
+                    {mids->last(), QStringLiteral("old%1").arg(row), QStringLiteral("n%1").arg(row)}));
+        }
+        for (const auto &[column, value] : entry.media) {
+            ASSERT_TRUE(db.updateMediaListEntry(single.last(), QLatin1String(column), value));
+            media.append({together.last(), QLatin1String(column), value});
+        }
+        for (const auto &[column, value] : entry.purchased) {
+            ASSERT_TRUE(db.updatePurchasedEntry(single.last(), QLatin1String(column), value));
+            purchased.append({together.last(), QLatin1String(column), value});
+        }
+        for (const auto &[column, value] : entry.sold) {
+            ASSERT_TRUE(db.updateSoldEntry(single.last(), QLatin1String(column), value));
+            sold.append({together.last(), QLatin1String(column), value});
+        }
+    }
+    ASSERT_TRUE(db.beginTransaction());
+    ASSERT_TRUE(db.updateMediaListEntries(media)) << qPrintable(db.getLastErrorMessage());
+    ASSERT_TRUE(db.updatePurchasedEntries(purchased)) << qPrintable(db.getLastErrorMessage());
+    ASSERT_TRUE(db.updateSoldEntries(sold)) << qPrintable(db.getLastErrorMessage());
+    ASSERT_TRUE(db.commitTransaction());
+
+    const std::optional<QHash<QString, QVariantMap>> purchasedRows = db.getPurchasedForMediaIDs(together);
+    const std::optional<QHash<QString, QVariantMap>> soldRows = db.getSoldForMediaIDs(together);
+    ASSERT_TRUE(purchasedRows && soldRows);
+    const QString row = QStringLiteral("select keywords, shortdesc, fulldesc, modrelavailable, "
+                                       "modrelavailable is null from strvfile where mid=$1");
+    const QString licenceRows = QStringLiteral("select owner, ordernumber, photographer, licensetype from "
+                                               "strvpurchased where mid=$1 order by id");
+    for (qsizetype i = 0; i < single.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(db.rowsForQuery(row, {together[i]}), db.rowsForQuery(row, {single[i]}));
+        EXPECT_EQ(db.rowsForQuery(licenceRows, {together[i]}), db.rowsForQuery(licenceRows, {single[i]}));
+        QVariantMap expected = db.getPurchasedForMediaID(single[i]), read = purchasedRows->value(together[i]);
+        expected.remove(QStringLiteral("id"));
+        read.remove(QStringLiteral("id"));
+        EXPECT_EQ(read, expected);
+        expected = db.getSoldForMediaID(single[i]);
+        read = soldRows->value(together[i]);
+        expected.remove(QStringLiteral("id"));
+        read.remove(QStringLiteral("id"));
+        EXPECT_EQ(read, expected);
+    }
+    EXPECT_EQ(db.rowsForQuery(QStringLiteral("select count(*) from strvsold where mid=$1"), {together[2]}).at(0).at(0),
+              QVariant(QStringLiteral("1")));
+}
+
+// A write among many that names no column, gives no number where one is needed, or names an entry
+// that is not there fails the whole write; the other entries keep their values once it is undone.
+TEST_P(MediaStoreTest, ManyEntriesFieldsFailAsAWhole)
+{
+    using Field = OVNDatabaseAccess::FieldValue;
+    const QString first = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("a.jpg")));
+    const QString second = db.addMediaListEntry(importRecord(m_collection, QStringLiteral("b.jpg")));
+    const struct {
+        const char *name;
+        QList<Field> media, purchased;
+    } cases[] = {
+        {"no column", {{first, "keywords", "x"}, {second, "mid=mid, keywords", "y"}}, {}},
+        {"no number", {{first, "keywords", "x"}, {second, "rating", "3; drop table strvfile"}}, {}},
+        {"no such entry", {{first, "keywords", "x"}, {"no such id", "keywords", "y"}}, {}},
+        {"no licence column", {}, {{first, "owner", "x"}, {second, "customer", "y"}}},
+        {"no licence number", {}, {{first, "owner", "x"}, {second, "licensetype", "two"}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(db.beginTransaction());
+        EXPECT_FALSE(db.updateMediaListEntries(c.media) && db.updatePurchasedEntries(c.purchased));
+        EXPECT_FALSE(db.getLastErrorMessage().isEmpty());
+        ASSERT_TRUE(db.rollbackTransaction());
+        for (const QString &mid : {first, second}) {
+            EXPECT_EQ(db.getMediaListEntryForMediaID(mid, QStringLiteral("keywords")), QStringLiteral("A title"));
+            EXPECT_TRUE(db.getPurchasedForMediaID(mid).isEmpty());
+        }
+    }
+}

@@ -254,18 +254,44 @@ TEST(CaptureDownloadTest, StopsWithAnAlertAndAnEmptyDeviceEndsWithNoFiles)
     auto result = OVNCaptureDownload::run(*camera, {{"svDestination1_", dir.filePath("dest")}}, "", {}, cancel);
     EXPECT_TRUE(result.alertTitle.isEmpty());
     EXPECT_EQ(result.processed(), 0);
+    // A catalog that refuses new collections, in its own words.
+    const QString catalog = dir.filePath("catalog.sqlite");
+    const auto refusing = [&catalog] {
+        auto connection = std::make_unique<OVNDatabaseAccess>();
+        connection->setConnectionDetails("Integrated", {}, {}, {}, catalog);
+        EXPECT_TRUE(connection->openDBConnection());
+        if (!connection->checkForDatabaseSetup()) {
+            OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+            EXPECT_TRUE(connection->runSQLCommand("create trigger refuse before insert on strvcategory begin "
+                                                  "select raise(abort, 'this catalog takes no new collections'); end"));
+        }
+        return connection;
+    };
     const struct {
         QVariantMap settings;
+        std::function<std::unique_ptr<OVNDatabaseAccess>()> connections;
         const char *alert;
+        const char *says; // in the alert's text
     } stops[] = {
-        {{{"svDestination1_", dir.filePath("missing")}}, "Failed to create download folder"},
+        {{{"svDestination1_", dir.filePath("missing")}}, {}, "Failed to create download folder", "destination"},
         {{{"svDestination1_", dir.filePath("dest")}, {"svDestination2_", dir.filePath("missing")}},
-         "Failed to create backup folder"},
-        {{{"svDestination1_", dir.filePath("dest")}, {"svCatalogSelection_", "1"}}, "Failed to create catalog"},
+         {},
+         "Failed to create backup folder",
+         "backup folder"},
+        {{{"svDestination1_", dir.filePath("dest")}, {"svCatalogSelection_", "1"}},
+         {},
+         "Failed to create catalog",
+         "The catalog could not be opened."},
+        {{{"svDestination1_", dir.filePath("dest")}, {"svCatalogSelection_", "1"}},
+         refusing,
+         "Failed to create catalog",
+         "this catalog takes no new collections"},
     };
     for (const auto &stop : stops) {
-        result = OVNCaptureDownload::run(*camera, stop.settings, "", {}, cancel);
+        result = OVNCaptureDownload::run(*camera, stop.settings, "", stop.connections, cancel);
         EXPECT_EQ(result.alertTitle, stop.alert);
+        EXPECT_TRUE(result.alertMessage.contains(QLatin1String(stop.says))) << qPrintable(result.alertMessage);
+        EXPECT_FALSE(result.alertMessage.contains(QLatin1String("illegal"))) << qPrintable(result.alertMessage);
     }
 }
 

@@ -263,6 +263,7 @@ TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
         const OVNImportWorker::Summary summary = c.smart ? worker.runSmart(c.items, folderId, 0) : worker.run(c.items);
         EXPECT_EQ(reasonFor(summary, stalled), folderNotInTime);
         EXPECT_TRUE(summary.notImported.contains(stalled));
+        EXPECT_EQ(summary.foldersNotRead, QStringList{stalled});
         const int others = c.items.size() > 1 ? 3 : 0;
         EXPECT_EQ(summary.importedIds.size(), others);
         EXPECT_EQ(summary.failures.size(), 1);
@@ -274,6 +275,37 @@ TEST_P(ImportStallTest, AFolderWhoseListingStallsIsLeftOutAndNamed)
 }
 
 OVN_CATALOG_VENDORS(ImportStallTest);
+
+// A stop while folders are still being listed: the folders not read by then are named as folders,
+// and none of them counts as a file; the files listed before the stop are the ones counted.
+TEST_P(ImportStallTest, AStopWhileFoldersAreListedNamesTheFoldersNotRead)
+{
+    QStringList folders;
+    for (const char *name : {"a", "b", "c", "d"}) {
+        folders.append(files.filePath(QLatin1String(name)));
+        for (int i = 0; i < 2; ++i)
+            writeJpeg(folders.last() + QStringLiteral("/%1.jpg").arg(i), i);
+    }
+    OVNImportWorker worker([this] { return openAnother(); }, settings(2));
+    // The stop comes as the second folder is listed.
+    OVNHelper::setFolderReader([&worker](const QString &folder, QStringList *undecodable, QString *why) {
+        if (folder.endsWith(QLatin1String("/b")))
+            worker.cancel();
+        return FileAccess::folderEntries(folder, undecodable, why);
+    });
+    const OVNImportWorker::Summary summary = worker.run({files.path()});
+    OVNHelper::setFolderReader({});
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_TRUE(summary.foldersNotRead.contains(folders[2]));
+    EXPECT_TRUE(summary.foldersNotRead.contains(folders[3]));
+    EXPECT_FALSE(summary.foldersNotRead.contains(folders[0]));
+    // The files counted are files: the two of the first folder, and any of the second listed.
+    EXPECT_GE(summary.total, 2);
+    EXPECT_LE(summary.total, 4);
+    for (const QString &folder : summary.foldersNotRead)
+        EXPECT_TRUE(summary.notImported.contains(folder)) << qPrintable(folder);
+    EXPECT_EQ(summary.passedOver, int(summary.foldersNotRead.size()));
+}
 
 // An entry of a folder whose check does not answer costs only itself: it is left out and named,
 // and each of the folder's other files is imported, or named where its check does not answer

@@ -95,7 +95,19 @@ public:
         m_how = how;
         m_times = times;
     }
+    // Every message holding `text` ends its session, however often it is sent again.
+    void cutEach(QByteArray text, How how)
+    {
+        std::lock_guard lock(m_mutex);
+        m_text = std::move(text);
+        m_left = 1;
+        m_how = how;
+        m_each = true;
+    }
     int cuts() const { return m_cuts.load(); }
+    // How many times a client has sent the server something: a client that waits for each answer
+    // before it sends on makes one round trip each.
+    int messages() const { return m_messages.load(); }
     // From now on, every `minMs` to `maxMs` milliseconds, each open session passes its next message
     // to the server and then ends before the answer (a session that sends nothing within 20 ms
     // ends as it is).
@@ -173,7 +185,7 @@ private:
         std::lock_guard lock(m_mutex);
         if (m_left <= 0 || m_text.isEmpty() || !bytes.contains(QByteArrayView(m_text)))
             return false;
-        if (--m_left > 0)
+        if (!m_each && --m_left > 0)
             return false;
         if (--m_times > 0)
             m_left = 1;
@@ -235,6 +247,7 @@ private:
                 terminated = true;
                 continue;
             }
+            ++m_messages;
             if (const int delay = m_delayMs.load(); delay > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             if (::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL) != read)
@@ -250,11 +263,13 @@ private:
     int m_port = 0;
     std::atomic<bool> m_done{false};
     std::atomic<int> m_cuts{0};
+    std::atomic<int> m_messages{0};
     std::mutex m_mutex;
     QByteArray m_text;
     int m_left = 0;
     int m_times = 1;
     How m_how = How::Dropped;
+    bool m_each = false;
     std::thread m_acceptor;
     std::thread m_cutter;
     std::atomic<int> m_generation{0};

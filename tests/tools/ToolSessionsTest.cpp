@@ -132,6 +132,30 @@ TEST_P(ToolSessionsTest, UserChangesWhoseAnswerWasLostAreSavedOnceAndSaidSo)
     }
 }
 
+// ovn-users giving a change up after its tries says why, once: a server that answered but ended
+// every session the change went through is said to have done so, not to be out of reach; nothing
+// of the change is kept.
+TEST_P(ToolSessionsTest, AChangeGivenUpSaysWhyOnce)
+{
+    const PgTestServer server = *pgTestServer();
+    const QByteArray password = "Adm1nPw7\n";
+    const ToolRun setUp = run(
+        "ovn-users",
+        {catalogThrough(server.port), QStringLiteral("first-run"), SystemInfo::accountName(), QStringLiteral("Jane")},
+        password);
+    ASSERT_EQ(setUp.status, 0) << qPrintable(setUp.out + setUp.err);
+    SessionCutProxy proxy(server.port, {});
+    proxy.cutEach("insert into strvusers", SessionCutProxy::How::Dropped);
+    const ToolRun done =
+        run("ovn-users", {catalogThrough(proxy.port()), QStringLiteral("add-user"), QStringLiteral("carl")}, password);
+    EXPECT_GT(proxy.cuts(), 1);
+    EXPECT_EQ(done.status, 1) << qPrintable(done.out + done.err);
+    EXPECT_TRUE(done.out.startsWith(QLatin1String("refused: the catalog server ended every session")))
+        << qPrintable(done.out + done.err);
+    EXPECT_FALSE(done.out.contains(QLatin1String("cannot be reached"))) << qPrintable(done.out);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvusers where login='carl'")), 0);
+}
+
 // ovn-autofill and ovn-express --rate: through a session ended at each point, every entry is
 // written once (an appended word once) and counted as written.
 TEST_P(ToolSessionsTest, AutoFillAndRatingsThroughEndedSessionsCountTrulyAndWriteOnce)
@@ -196,6 +220,30 @@ TEST_P(ToolSessionsTest, AutoFillOverASlowNetworkWhoseSessionsEndGoesOnToTheEnd)
     EXPECT_TRUE(filled.out.contains(QLatin1String("written: 60\n"))) << qPrintable(filled.out + filled.err);
     EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow slow%'")), 0);
     EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow%'")), 60);
+}
+
+// Auto-fill of many entries over a slow link costs a few round trips a batch, not a few an entry:
+// the whole run, opening and listing included, sends the server far fewer messages than it writes
+// entries (at 40 ms each way, 400 entries in well under 40 s).
+TEST_P(ToolSessionsTest, AutoFillOfManyEntriesCostsFewerRoundTripsThanEntries)
+{
+    const PgTestServer server = *pgTestServer();
+    const QString many = db.addCategoryListEntry(QStringLiteral("many"));
+    ASSERT_FALSE(many.isEmpty());
+    constexpr int entries = 400;
+    ASSERT_TRUE(db.beginTransaction());
+    for (int i = 0; i < entries; ++i)
+        ASSERT_FALSE(db.addMediaListEntry(importRecord(many, QStringLiteral("e%1.jpg").arg(i))).isEmpty());
+    ASSERT_TRUE(db.commitTransaction());
+    SessionCutProxy proxy(server.port, {});
+    const ToolRun filled =
+        run("ovn-autofill", {catalogThrough(proxy.port()), QStringLiteral("many"), QStringLiteral("overwrite"),
+                             QStringLiteral("keywords=far"), QStringLiteral("purchased.owner=Ann")});
+    EXPECT_EQ(filled.status, 0) << qPrintable(filled.out + filled.err);
+    EXPECT_TRUE(filled.out.contains(QStringLiteral("written: %1\n").arg(2 * entries)))
+        << qPrintable(filled.out + filled.err);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords='far'")), entries);
+    EXPECT_LT(proxy.messages(), entries / 2);
 }
 
 // A re-scan whose sessions end every 5 to 20 ms ends, says "rescanned N of M" truly, and ends with

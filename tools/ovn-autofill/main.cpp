@@ -18,9 +18,13 @@
 // sold.licensetype, sold.licenserestrictions, sold.customer. Any other field is refused (status 1)
 // before anything is written. An empty VALUE empties the field (written only with --clear-empty). --filename adds
 // the file's name to COLUMN (keywords or shortdesc), --folders the names of N enclosing folders.
+// A category whose entries could not be read (the server away for longer than it is waited for) is
+// refused with the reason, status 1: nothing was filled in.
 // Prints "entries: N", "written: W" (fields), "refused: R" (entries), "failed: F" (fields), a line
-// "failed: MID COLUMN: reason" per failed field, and "time: S s". Exit status 1 when something
-// was refused or failed, 2 on a wrong command line.
+// "failed: MID COLUMN: reason" per failed field ("failed: MID: reason" for an entry none of whose
+// fields could be written), and "time: S s". A run cut off (the server gone for good) says so first:
+// "failed: MID and the N entries after it: reason", MID the first entry it left unwritten. Exit
+// status 1 when something was refused or failed, 2 on a wrong command line.
 
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNAssetManager.h"
@@ -30,6 +34,7 @@
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/CatalogNames.h"
+#include "platform/Localized.h"
 #include "platform/UserDefaults.h"
 #include "tools/common/ToolNumber.h"
 #include "tools/common/ToolAccount.h"
@@ -55,6 +60,22 @@ int usage(const QString &problem)
         err << "ovn-autofill: " << ToolText::printable(problem) << Qt::endl;
     err << usageText;
     return 2;
+}
+
+// "MID COLUMN: reason" for a field, "MID: reason" for a whole entry; a stop names the first entry it
+// left unwritten and counts the others.
+QString failureLine(const OVNAssetManager::AnnotationSummary &summary, qsizetype index)
+{
+    const OVNAssetManager::AnnotationFailure &failure = summary.failures.at(index);
+    QString subject = ToolText::printable(failure.mid);
+    const bool stop = index == 0 && !summary.committed && summary.leftByStop > 0;
+    if (stop && summary.leftByStop > 1)
+        subject += countedText(summary.leftByStop - 1, " and the %1 entry after it", " and the %1 entries after it");
+    if (subject.isEmpty())
+        subject = QStringLiteral("the run was cut off before an entry");
+    if (!failure.column.isEmpty())
+        subject += QLatin1Char(' ') + ToolText::printable(failure.column);
+    return subject + QStringLiteral(": ") + ToolText::printable(failure.reason);
 }
 
 bool isTextColumn(const QString &column)
@@ -160,6 +181,11 @@ int main(int argc, char **argv)
         delete window.data();
         return ToolStart::refuse(QStringLiteral("no category %1").arg(categoryName));
     }
+    // A list that could not be read is no empty category: nothing was filled in.
+    if (const QString failure = window->listReadFailure(); !failure.isEmpty()) {
+        delete window.data();
+        return ToolStart::refuse(failure);
+    }
     window->mediaView()->deselectAll();
     // As the catalog window asks before its auto-fill: the selected category first (also when it
     // shows no entry the user may read), then the category that owns each entry.
@@ -182,9 +208,8 @@ int main(int argc, char **argv)
         << "written: " << summary.written << '\n'
         << "refused: " << summary.refused << '\n'
         << "failed: " << summary.failed << '\n';
-    for (const OVNAssetManager::AnnotationFailure &failure : summary.failures)
-        out << "failed: " << ToolText::printable(failure.mid) << ' ' << ToolText::printable(failure.column) << ": "
-            << ToolText::printable(failure.reason) << '\n';
+    for (qsizetype i = 0; i < summary.failures.size(); ++i)
+        out << "failed: " << failureLine(summary, i) << '\n';
     out << "time: " << QString::number(seconds, 'f', 3) << " s" << Qt::endl;
     delete window.data();
     return summary.refused > 0 || summary.failed > 0 ? 1 : 0;

@@ -164,12 +164,16 @@ int noneImported(const QStringList &paths)
 }
 
 // Each file listed with a problem, under what became of it: in the catalog all the same (with an
-// icon, or without some details), or not.
-void printFailures(const QList<OVNImportWorker::Failure> &failures, const char *catalogued, const char *left)
+// icon, or without some details), or not; a folder left out unread as "not read".
+void printFailures(const QList<OVNImportWorker::Failure> &failures, const char *catalogued, const char *left,
+                   const QStringList &foldersNotRead = {})
 {
     for (const OVNImportWorker::Failure &failure : failures)
-        std::printf("%s: %s: %s\n", failure.catalogued ? catalogued : left, ToolText::utf8(failure.path).constData(),
-                    ToolText::utf8(failure.reason).constData());
+        std::printf("%s: %s: %s\n",
+                    failure.catalogued                      ? catalogued
+                    : foldersNotRead.contains(failure.path) ? "not read"
+                                                            : left,
+                    ToolText::utf8(failure.path).constData(), ToolText::utf8(failure.reason).constData());
 }
 
 // What the user reads of a stop: the program's own sentences, line breaks kept.
@@ -481,11 +485,12 @@ int importFiles(const QGuiApplication &app)
         std::fprintf(stderr, "ovn-import: the import could not open its connection\n");
         return noneImported(given);
     }
-    printFailures(summary.failures, "imported with a problem", "not imported");
+    printFailures(summary.failures, "imported with a problem", "not imported", summary.foldersNotRead);
     const ToolProcessTree::Figures figures = tree.finish();
     // Of what was named or found: a path the expansion passed over counts too ("imported 0 of 1
-    // file" for a file that is not there, never "0 of 0").
-    const int named = summary.total + summary.passedOver;
+    // file" for a file that is not there, never "0 of 0"); a folder left out unread does not, as
+    // what it holds is not known.
+    const int named = summary.total + summary.passedOver - int(summary.foldersNotRead.size());
     std::printf("imported %lld of %d %s in %.2f s (%.1f files/s), %lld listed with problems, %s\n",
                 static_cast<long long>(summary.importedIds.size()), named, named == 1 ? "file" : "files", seconds,
                 seconds > 0 ? double(summary.importedIds.size()) / seconds : 0.0,
@@ -493,7 +498,10 @@ int importFiles(const QGuiApplication &app)
                 ToolText::utf8(ToolProcessTree::text(figures)).constData());
     printStop(summary.abortMessage);
     // A stop by a signal keeps what was stored; the files it did not reach are not imported.
-    QStringList notImported = summary.notImported;
+    QStringList notImported;
+    for (const QString &path : summary.notImported)
+        if (!summary.foldersNotRead.contains(path))
+            notImported.append(path);
     if (summary.cancelled) {
         std::fprintf(stderr, "ovn-import: stopped by a signal; the %lld %s imported stay in the catalog\n",
                      static_cast<long long>(summary.importedIds.size()),
@@ -508,7 +516,18 @@ int importFiles(const QGuiApplication &app)
         for (const QString &path : std::as_const(notImported))
             std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
     }
-    return summary.abortMessage.isEmpty() && notImported.isEmpty() && !summary.cancelled ? 0 : 1;
+    if (!summary.foldersNotRead.isEmpty()) {
+        std::fprintf(stderr, "ovn-import: %s:\n",
+                     countedText(summary.foldersNotRead.size(), "%1 folder was not read", "%1 folders were not read")
+                         .toUtf8()
+                         .constData());
+        for (const QString &path : summary.foldersNotRead)
+            std::fprintf(stderr, "  %s\n", ToolText::utf8(path).constData());
+    }
+    return summary.abortMessage.isEmpty() && notImported.isEmpty() && summary.foldersNotRead.isEmpty()
+                   && !summary.cancelled
+               ? 0
+               : 1;
 }
 
 } // namespace

@@ -28,10 +28,12 @@
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "platform/Alert.h"
 #include "platform/CatalogNames.h"
+#include "platform/Localized.h"
 #include "platform/SystemInfo.h"
 
 #include "ToolAccount.h"
 #include "ToolCatalog.h"
+#include "tools/common/ToolAlerts.h"
 #include "tools/common/ToolStart.h"
 #include "tools/common/ToolText.h"
 #include "tools/common/ToolUsage.h"
@@ -75,11 +77,7 @@ class AnsweringPresenter : public AlertPresenter
 public:
     int run(const Alert &alert) override
     {
-        last = alert.message;
-        if (!alert.informativeText.isEmpty())
-            last += QStringLiteral(": ") + alert.informativeText;
-        last.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        last = last.simplified();
+        last = ToolAlerts::oneLine(alert);
         if (alert.message == OVNPrivilegeListEditor::losingFullAccessText() && !loseFullAccess) {
             declinedLosingFullAccess = true;
             return 0;
@@ -161,6 +159,9 @@ QString readPasswordOnce(std::optional<QString> &kept)
 int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString &action, const QStringList &args,
         const QString &managerLogin, bool again, QHash<QString, QString> &chosenIds,
         std::vector<std::optional<QString>> &passwords);
+// Why a change was given up after its tries through sessions that were lost, said once: the server
+// full, there but ending every session, or not reached at all.
+QString givenUpReason(OVNDatabaseAccess &connection);
 
 } // namespace
 
@@ -227,8 +228,7 @@ int main(int argc, char *argv[])
                           && OVNCatalogOpening::failedForLostServer(*connection, failures);
         if (!lost || !OVNCatalogOpening::resume(*connection, deadline, ToolCatalog::sayStatus, nullptr, &told)) {
             if (lost)
-                return ToolStart::refuse(
-                    ToolAccount::failure(*connection, QStringLiteral("the catalog server cannot be reached")));
+                return ToolStart::refuse(givenUpReason(*connection));
             if (answer.refused)
                 return ToolStart::refuse(answer.text);
             std::printf("%s\n", ToolText::utf8(answer.text).constData());
@@ -238,6 +238,17 @@ int main(int argc, char *argv[])
 }
 
 namespace {
+
+QString givenUpReason(OVNDatabaseAccess &connection)
+{
+    if (connection.lastErrorServerFull())
+        return connection.getLastErrorMessage();
+    // A server that answers now was there all along, ending the sessions the change went through.
+    if (OVNCatalogOpening::answers(connection))
+        return localized("the catalog server ended every session before the change got through, for %1 seconds")
+            .arg(ToolCatalog::waitSeconds);
+    return localized("The catalog server cannot be reached.");
+}
 
 int act(OVNDatabaseAccess *connection, AnsweringPresenter &alerts, const QString &action, const QStringList &args,
         const QString &managerLogin, bool again, QHash<QString, QString> &chosenIds,
