@@ -9,6 +9,7 @@
 #include "app/OVNAccessPrivileges.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNEntryEdits.h"
+#include "app/OVNSmartFolders.h"
 #include "catalogdb/OVNCatalogLogin.h"
 #include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
@@ -1838,8 +1839,8 @@ TEST_P(CatalogUserAccessTest, CategoryCommentsThroughEndedSessionsAreSavedAndSai
             return OVNDBHelper::mediaSelect() + " where 1=0";
         }
     };
-    OVNAssetManager::setSmartFolderSearch(std::make_shared<Nothing>());
-    const auto searchGone = qScopeGuard([] { OVNAssetManager::setSmartFolderSearch(nullptr); });
+    OVNSmartFolders::setSearch(std::make_shared<Nothing>());
+    const auto searchGone = qScopeGuard([] { OVNSmartFolders::setSearch(nullptr); });
     const QVariantMap settings = {{"CATALOG", "0"}, {"LINES", QVariantList{QVariantMap{{"VALUE", "kept"}}}}};
     const QString stars = category("Stars", "I");
     ASSERT_TRUE(db.updateCategoryListComment(stars, OVNCategoryComment::textForm(settings)));
