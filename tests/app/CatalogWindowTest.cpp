@@ -823,7 +823,7 @@ TEST_P(CatalogWindowTest, GroupAndUngroupRedrawAtOnce)
     OVNAssetManager *window = openWindow();
     window->resize(900, 600);
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, waitCeilingMs));
     ASSERT_TRUE(window->selectCategory(studio));
     OVNMediaView *view = window->mediaView();
     ASSERT_EQ(view->count(), 3);

@@ -1045,11 +1045,11 @@ TEST_P(ExpressCatalogTest, NoMembersEntryOrSearchHoldsAnothersSearchOrTheServer)
                   member);
              ASSERT_TRUE(member.waitForStarted());
              QList<OVNRow> running;
-             ASSERT_TRUE(processEventsUntil([&] { return !(running = searchesRunning()).isEmpty(); }, 60000))
+             ASSERT_TRUE(processEventsUntil([&] { return !(running = searchesRunning()).isEmpty(); }, waitCeilingMs))
                  << qPrintable(QString::fromUtf8(member.readAllStandardOutput() + member.readAllStandardError()));
              const int pid = running.first().value(0).toInt();
              member.kill();
-             ASSERT_TRUE(member.waitForFinished());
+             ASSERT_TRUE(member.waitForFinished(waitCeilingMs));
              // Its server process leaves long before the search could have ended on its own.
              EXPECT_TRUE(processEventsUntil(
                  [&] {
@@ -1060,7 +1060,7 @@ TEST_P(ExpressCatalogTest, NoMembersEntryOrSearchHoldsAnothersSearchOrTheServer)
                                 .toInt()
                             == 0;
                  },
-                 60000));
+                 waitCeilingMs));
          }},
         {"asks for a time limit of a million seconds", true, true,
          [&] {
