@@ -9,7 +9,6 @@
 #include "app/OVNCountBadgeCell.h"
 #include "app/OVNOutlineView.h"
 #include "app/OVNPaneGeometry.h"
-#include "app/OVNSmartFolderSearch.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaPasteboard.h"
 #include "browser/OVNMediaView.h"
@@ -47,12 +46,6 @@
 #include <algorithm>
 
 namespace {
-
-std::shared_ptr<const OVNSmartFolderSearch> &smartFolderSearchSlot()
-{
-    static std::shared_ptr<const OVNSmartFolderSearch> search;
-    return search;
-}
 
 QIcon iconFromSet(const QString &name)
 {
@@ -92,16 +85,6 @@ OVNBGView *makeTopView(QWidget *parent, const QString &title)
 }
 
 } // namespace
-
-void OVNAssetManager::setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search)
-{
-    smartFolderSearchSlot() = std::move(search);
-}
-
-std::shared_ptr<const OVNSmartFolderSearch> OVNAssetManager::smartFolderSearch()
-{
-    return smartFolderSearchSlot() ? smartFolderSearchSlot() : builtInSmartFolderSearch();
-}
 
 QString OVNAssetManager::displayName() const { return localized("Asset Manager"); }
 

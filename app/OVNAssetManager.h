@@ -37,7 +37,6 @@ class OVNMediaDetails;
 class OVNMediaView;
 class OVNOutlineView;
 class OVNPrintOptionsView;
-class OVNSmartFolderSearch;
 class OVNFind;
 class OVNFindSheet;
 class QDialog;
@@ -95,9 +94,6 @@ public:
     // Reads the preferences and view options again (thumbnails, viewers, counts, sorting).
     void loadPreferences();
 
-    // The smart-folder search used by every catalog window (none: the find sheet's own).
-    static void setSmartFolderSearch(std::shared_ptr<const OVNSmartFolderSearch> search);
-
     // ---- find sheet and smart folders (OVNAssetManager_find.cpp) ----
     // Opens the find sheet over the window: empty, or with the settings to edit.
     void buttonFindClick();
@@ -119,9 +115,6 @@ public:
     // Reloads the tree, then shows an empty thumbnail area; without a connection it says so.
     void reload();
     void reloadCategoryList();
-    // The collection ids below the nodes (also below sub-folders when `recursive`), in tree order.
-    static QStringList buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive);
-    QStringList buildCatalogListForFolderItems(const QVariantList &nodes) const;
     // Shows the tree as the count options say: the count column, its width, the rows redrawn.
     void updateCategoryList();
     // Drops the cached count of the category and redraws the tree.
@@ -424,20 +417,16 @@ private:
     void initMediaView();
     // Rebuilds the thumbnail area, with a 25-point top bar when one is given.
     void initMediaViewWithTopView(OVNBGView *topView);
-    static std::shared_ptr<const OVNSmartFolderSearch> smartFolderSearch();
     // ---- find sheet and smart folders (OVNAssetManager_find.cpp) ----
-    static std::shared_ptr<const OVNSmartFolderSearch> builtInSmartFolderSearch();
     void initFindSheetWithSettings(const QVariantMap &settings);
     // A find model with the window's search-in list and, when given, the settings (not shown).
     OVNFind initFindWithSettings(const QVariantMap &settings) const;
     // The search-in list: "All Entries", then the top-level folders, collections and surveillance
     // folders, each with its own id and those below it, depth first.
     QList<OVNSmartFolderSearch::Catalog> findCatalogs() const;
-    static QStringList subcategoriesForItem(const CategoryNode &node);
     // The end of the find sheet: Search runs the search and keeps its settings.
     void findDidEnd(OVNFindSheet *sheet, int returnCode);
     // ---- category tree (OVNAssetManager_tree.cpp) ----
-    void reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth = 0);
     QStringList reloadCategoryListExpandedItems(const QList<CategoryNode> &nodes) const;
     void reloadCategoryListExpandItems(const QStringList &mids);
     // ---- outline data source and delegate (OVNAssetManager_outline.cpp) ----
@@ -501,9 +490,10 @@ private:
     QString countTextFor(const CategoryNode &node);
     QList<CategoryNode> nodesFromCatalog();
     void detachTopView();
-    // Rating and turning (OVNAssetManager_rating.cpp): the entries to change, each tagged with its
-    // row (-1 when the view does not show it), and showing what the catalog took.
-    QList<OVNEntryEdits::Target> selectedEditTargets() const;
+    // Rating and turning (OVNAssetManager_rating.cpp): the entries to change (of `rows`, else the
+    // selected ones), each tagged with its row (-1 when the view does not show it), and showing
+    // what the catalog took.
+    QList<OVNEntryEdits::Target> selectedEditTargets(std::optional<QList<int>> rows = std::nullopt) const;
     std::optional<OVNEntryEdits::Target> editTargetForMid(const QString &mid) const;
     OVNEntryEdits::Summary rateEntries(int rating, const QList<OVNEntryEdits::Target> &targets);
     OVNEntryEdits::Summary turnEntries(QList<OVNEntryEdits::Target> targets, OVNEntryEdits::QuarterTurn turn);

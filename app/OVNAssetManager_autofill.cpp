@@ -60,12 +60,7 @@ OVNAssetManager::AnnotationSummary OVNAssetManager::applyAnnotationChanges(const
     const std::optional<QList<int>> rows = annotationRowSet();
     if (!rows || !m_state.dbcon)
         return {};
-    QList<OVNEntryEdits::Target> targets;
-    targets.reserve(rows->size());
-    for (int row : *rows) {
-        if (const MediaRecordRef record = m_state.mediaView->objectForRow(row))
-            targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row, {}, {}});
-    }
+    const QList<OVNEntryEdits::Target> targets = selectedEditTargets(*rows);
 
     std::unique_ptr<QProgressDialog> progress;
     OVNAnnotationWrites::Callbacks callbacks;

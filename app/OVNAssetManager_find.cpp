@@ -4,15 +4,14 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCatalogWait.h"
-#include "app/OVNCategoryComment.h"
+#include "app/OVNCategoryNodes.h"
+#include "app/OVNSmartFolders.h"
 #include "browser/OVNMediaView.h"
-#include "catalogdb/OVNCatalogOpening.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
 #include "search/OVNExpressSearch.h"
 #include "search/OVNFind.h"
 #include "search/OVNFindSheet.h"
-#include "platform/CatalogNames.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -22,59 +21,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-using CatalogNames::keyDisplayTag;
-using CatalogNames::keyMid;
-using CatalogNames::keyType;
-
-// The find model's compiler behind the smart-folder interface.
-class FindSmartFolderSearch : public OVNSmartFolderSearch
-{
-public:
-    QString searchClause(const QVariantMap &settings, const QList<Catalog> &catalogs, bool onServer,
-                         QString *refusal) const override
-    {
-        OVNFind find;
-        for (const Catalog &catalog : catalogs)
-            find.addCatalog(catalog.title, catalog.ids);
-        find.setSearchSettings(settings);
-        const QString why = find.refusal();
-        if (!why.isEmpty()) {
-            if (refusal)
-                *refusal = localized("The smart folder's search cannot run. %1").arg(why);
-            return QString();
-        }
-        return find.searchClause(onServer ? OVNFind::Dialect::PostgreSQL : OVNFind::Dialect::SQLite);
-    }
-};
-
-} // namespace
-
-std::shared_ptr<const OVNSmartFolderSearch> OVNAssetManager::builtInSmartFolderSearch()
-{
-    static const auto search = std::make_shared<const FindSmartFolderSearch>();
-    return search;
-}
-
-QStringList OVNAssetManager::subcategoriesForItem(const CategoryNode &node)
-{
-    QStringList ids{node.value(keyMid).toString()};
-    for (const QVariant &child : node.value(QStringLiteral("folderitems")).toList())
-        ids << subcategoriesForItem(child.toMap());
-    return ids;
-}
-
 QList<OVNSmartFolderSearch::Catalog> OVNAssetManager::findCatalogs() const
 {
-    QList<OVNSmartFolderSearch::Catalog> catalogs{{localized("All Entries"), {}}};
-    for (const CategoryNode &node : m_internalCategoryList.value_or(QList<CategoryNode>())) {
-        const QString kind = node.value(keyType).toString();
-        if (!node.contains(keyDisplayTag) || kind.isEmpty() || kind == QLatin1String("I"))
-            continue;
-        catalogs.append({node.value(keyDisplayTag).toString(), subcategoriesForItem(node), kind});
-    }
-    return catalogs;
+    return OVNCategoryNodes::searchCatalogs(m_internalCategoryList.value_or(QList<CategoryNode>()));
 }
 
 OVNFind OVNAssetManager::initFindWithSettings(const QVariantMap &settings) const
@@ -164,27 +113,17 @@ QString OVNAssetManager::saveSmartFolder(const QString &name)
     if (m_lastSearchSettings.isEmpty() || name.trimmed().isEmpty() || !m_state.dbcon
         || !categoryActions().mayAddTopLevelCategory())
         return QString();
-    const QString mid = m_state.dbcon->addCategoryListEntry(name, QStringLiteral("I"));
-    if (mid.isEmpty())
-        return QString();
-    // Setting the search is the same however often it is done: it goes again on a new session while
-    // sessions end, so that the folder goes only when the catalog does not hold its search.
-    const QString comment = OVNCategoryComment::textForm(m_lastSearchSettings);
-    bool stored = false;
+    QString mid;
+    bool searchLost = false;
     {
         const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
-        stored = OVNCatalogOpening::retried(
-                     *m_state.dbcon, [&] { stored = m_state.dbcon->updateCategoryListComment(mid, comment); },
-                     wait->status(), wait->secondsLeft())
-                 && stored;
+        mid = OVNSmartFolders::store(*m_state.dbcon, name, m_lastSearchSettings, *wait, &searchLost);
     }
-    if (!stored) {
-        // A smart folder without its search would only ever show nothing.
-        m_state.dbcon->deleteCategoryListEntry(mid);
+    if (searchLost)
         Alerts::inform(localized("The smart folder could not be saved."),
                        localized("Its search could not be stored in the catalog. Please try again."), this);
+    if (mid.isEmpty())
         return QString();
-    }
     postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("add")}});
     return mid;
 }

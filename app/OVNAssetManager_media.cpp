@@ -6,15 +6,15 @@
 #include "app/OVNCategoryComment.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
-#include "app/OVNSmartFolderSearch.h"
+#include "app/OVNCategoryNodes.h"
+#include "app/OVNSmartFolders.h"
 #include "browser/OVNMediaView.h"
 #include "formats/OVNHelper.h"
 #include "platform/Alert.h"
 #include "platform/Localized.h"
+#include "search/OVNExpressSearch.h"
 #include "uikit/OVNBGView.h"
 #include "platform/CatalogNames.h"
-#include "search/OVNExpressSearch.h"
-#include "search/OVNFind.h"
 
 #include <QPushButton>
 #include <QSlider>
@@ -150,43 +150,24 @@ void OVNAssetManager::reloadMediaList()
         } else if (kind == QLatin1String("F")) {
             QStringList collections;
             if (m_state.viewLightTableShowThumbnails && node->contains(QStringLiteral("folderitems")))
-                collections = buildCatalogListForFolderItems(node->value(QStringLiteral("folderitems")).toList());
+                collections = OVNCategoryNodes::collectionIds(node->value(QStringLiteral("folderitems")).toList(),
+                                                              m_state.viewLightTableShowRecursive);
             if (!collections.isEmpty())
                 show(listed([&] { return m_state.dbcon->getMediaListForArray(collections); }), mid, kind);
             else
                 clear();
         } else if (kind == QLatin1String("I")) {
             const QString comment = node->value(QStringLiteral("comment")).toString();
-            const std::shared_ptr<const OVNSmartFolderSearch> search = OVNAssetManager::smartFolderSearch();
-            if (OVNCategoryComment::holdsDictionary(comment) && search) {
+            if (OVNCategoryComment::holdsDictionary(comment)) {
                 const QVariantMap settings = OVNCategoryComment::dictionary(comment);
-                QString refusal;
-                QString clause = search->searchClause(settings, findCatalogs(),
-                                                      m_state.dbcon->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL,
-                                                      &refusal);
-                // As the find sheet: an entry whose texts are too large for the lines is left out.
-                QString leftOut;
-                if (!clause.isEmpty()) {
-                    OVNFind find;
-                    for (const OVNSmartFolderSearch::Catalog &catalog : findCatalogs())
-                        find.addCatalog(catalog.title, catalog.ids);
-                    find.setSearchSettings(settings);
-                    OVNDatabaseAccess::ReadOnlySearch checked;
-                    OVNCatalogOpening::retried(
-                        *m_state.dbcon, [&] { checked = OVNExpressSearch::checkFieldSizes(*m_state.dbcon, find); },
-                        wait->status(), wait->secondsLeft());
-                    if (checked.status != OVNDatabaseAccess::ReadOnlySearch::Status::Found) {
-                        clause.clear();
-                        refusal = checked.message;
-                    }
-                    leftOut = checked.leftOut;
-                }
-                reloadMediaListWithFind(clause);
-                if (!clause.isEmpty() && !leftOut.isEmpty())
-                    setStatus(leftOut, false);
+                const OVNSmartFolders::Statement made =
+                    OVNSmartFolders::statement(*m_state.dbcon, settings, findCatalogs(), *wait);
+                reloadMediaListWithFind(made.clause);
+                if (!made.clause.isEmpty() && !made.leftOut.isEmpty())
+                    setStatus(made.leftOut, false);
                 // Shows nothing, and says why (the stored search names a field or value we cannot use).
-                if (clause.isEmpty() && !refusal.isEmpty())
-                    setStatus(refusal, false);
+                if (made.clause.isEmpty() && !made.refusal.isEmpty())
+                    setStatus(made.refusal, false);
                 m_lastSearchSettings = settings;
                 m_tvfButtonSave->setEnabled(false);
                 searched = true;
@@ -237,29 +218,14 @@ std::optional<QString> OVNAssetManager::categoryListRefusal(const CategoryNode &
         return std::nullopt;
     const QString name = node.value(QStringLiteral("displaytag")).toString();
     // Through sessions that end, as the list's own read.
-    OVNDatabaseAccess::CategoryAccess access;
     const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
-    OVNCatalogOpening::retried(
-        *m_state.dbcon, [&] { access = m_state.dbcon->categoryAccessNow(mid); }, wait->status(), wait->secondsLeft());
-    switch (access.status) {
-    case OVNDatabaseAccess::CategoryAccess::Status::Found:
-        break;
-    case OVNDatabaseAccess::CategoryAccess::Status::Missing:
-        return localized("“%1” no longer exists.\nAnother user has deleted it from the catalog. Reload the category "
-                         "list to see the catalog as it is now.")
-            .arg(name);
-    case OVNDatabaseAccess::CategoryAccess::Status::Failed:
-        // The list's own read fails too and says why.
-        return std::nullopt;
-    }
+    const OVNCategoryNodes::ListAccess access =
+        OVNCategoryNodes::listAccess(*m_state.dbcon, mid, name, wait->status(), wait->secondsLeft());
     // The tree shows and enables by this level until it is loaded again.
-    if (OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(mid))
-        item->node.insert(CatalogNames::keyPrivileges, access.level);
-    if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), access.level))
-        return localized("You may not see the entries of “%1”.\nYour access privileges for it are “%2”. Ask the "
-                         "catalog's administrator if you need to see them.")
-            .arg(name, access.level);
-    return std::nullopt;
+    OVNCategoryTreeModel::Item *item = m_state.categoryModel->itemForMid(mid);
+    if (item && access.level)
+        item->node.insert(CatalogNames::keyPrivileges, *access.level);
+    return access.refusal;
 }
 
 void OVNAssetManager::reportUnreadableList(const QString &name)

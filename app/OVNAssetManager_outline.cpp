@@ -3,6 +3,7 @@
 #include "app/OVNAssetManager.h"
 
 #include "app/OVNCatalogWait.h"
+#include "app/OVNCategoryNodes.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNEntryEdits.h"
 #include "app/OVNOutlineView.h"
@@ -24,46 +25,6 @@ namespace {
 using CatalogNames::keyDisplayTag;
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
-const QString keyFolderItems = QStringLiteral("folderitems");
-constexpr int maximumDepth = 64;
-
-bool renameInNodes(QVariantList &nodes, const QString &mid, const QString &name, int depth);
-
-bool renameInNode(QVariantMap &node, const QString &mid, const QString &name, int depth)
-{
-    bool found = false;
-    if (node.value(keyMid).toString() == mid) {
-        node.insert(keyDisplayTag, name);
-        found = true;
-    }
-    if (node.contains(keyFolderItems) && depth < maximumDepth) {
-        QVariantList children = node.value(keyFolderItems).toList();
-        if (renameInNodes(children, mid, name, depth + 1)) {
-            node.insert(keyFolderItems, children);
-            found = true;
-        }
-    }
-    return found;
-}
-
-bool renameInNodes(QVariantList &nodes, const QString &mid, const QString &name, int depth)
-{
-    bool found = false;
-    for (QVariant &value : nodes) {
-        QVariantMap node = value.toMap();
-        if (renameInNode(node, mid, name, depth)) {
-            value = node;
-            found = true;
-        }
-    }
-    return found;
-}
-
-void renameInList(QList<CategoryNode> &nodes, const QString &mid, const QString &name)
-{
-    for (CategoryNode &node : nodes)
-        renameInNode(node, mid, name, 0);
-}
 } // namespace
 
 OVNOutlineViewDelegate::Capabilities OVNAssetManager::outlineDelegateCapabilities() const
@@ -127,9 +88,9 @@ bool OVNAssetManager::renameCategory(const QString &mid, const QString &name)
                                                                 localized("The category could not be renamed.")));
         return false;
     }
-    renameInList(m_internalSectionList, mid, name);
+    OVNCategoryNodes::rename(m_internalSectionList, mid, name);
     if (m_internalCategoryList)
-        renameInList(*m_internalCategoryList, mid, name);
+        OVNCategoryNodes::rename(*m_internalCategoryList, mid, name);
     postNotification(categoryListDidChangeNotification(), {{QStringLiteral("action"), QStringLiteral("edit")}});
     return true;
 }

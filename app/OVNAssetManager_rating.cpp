@@ -17,14 +17,15 @@ using CatalogNames::keyThumbImage;
 
 // ---- targets ----
 
-QList<OVNEntryEdits::Target> OVNAssetManager::selectedEditTargets() const
+QList<OVNEntryEdits::Target> OVNAssetManager::selectedEditTargets(std::optional<QList<int>> rows) const
 {
     QList<OVNEntryEdits::Target> targets;
     if (!m_state.mediaView)
         return targets;
-    const QList<int> rows = m_state.mediaView->selectedRows();
-    targets.reserve(rows.size());
-    for (int row : rows) {
+    if (!rows)
+        rows = m_state.mediaView->selectedRows();
+    targets.reserve(rows->size());
+    for (int row : *rows) {
         const MediaRecordRef record = m_state.mediaView->objectForRow(row);
         if (record)
             targets.append({record->field(MediaRecord::Mid), record->field(MediaRecord::CategoryId), row, {}, {}});

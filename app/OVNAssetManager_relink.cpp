@@ -39,20 +39,11 @@ void OVNAssetManager::buttonReimportSelectionClick()
                                                       : QString();
     if (categoryId.isEmpty())
         return;
-    const OVNEntryEdits edits(m_state.dbcon.get());
-    QStringList mediaIds;
+    QList<MediaRecordRef> records;
+    for (int row : m_state.mediaView->selectedRows())
+        records.append(m_state.mediaView->objectForRow(row));
     int refused = 0;
-    for (int row : m_state.mediaView->selectedRows()) {
-        const MediaRecordRef record = m_state.mediaView->objectForRow(row);
-        if (!record || !QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
-            continue; // a missing file is left out: there is nothing to read again
-        const QString &owner = record->field(MediaRecord::CategoryId);
-        if (!edits.mayWrite(owner)) {
-            ++refused;
-            continue;
-        }
-        mediaIds.append(record->field(MediaRecord::Mid));
-    }
+    const QStringList mediaIds = OVNEntryEdits(m_state.dbcon.get()).reimportable(records, refused);
     if (refused > 0) {
         Alerts::display(localized("Re-Import"),
                         countedText(refused, "%1 entry was left out: your access privileges do not allow changing it.",

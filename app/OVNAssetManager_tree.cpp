@@ -6,6 +6,7 @@
 
 #include "catalogdb/OVNCatalogOpening.h"
 
+#include "app/OVNCategoryNodes.h"
 #include "app/OVNCategoryTreeModel.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "browser/OVNMediaView.h"
@@ -22,10 +23,6 @@
 namespace {
 using CatalogNames::keyMid;
 using CatalogNames::keyType;
-const QString keyFolderItems = QStringLiteral("folderitems");
-// A stored tree nested deeper than this has a cycle.
-constexpr int maximumFolderDepth = 64;
-
 bool isFolder(const CategoryNode &node) { return node.value(keyType).toString() == QLatin1String("F"); }
 } // namespace
 
@@ -60,23 +57,13 @@ void OVNAssetManager::reloadCategoryList()
     // The user's groups as they are now decide the levels the tree is loaded with; a user left in
     // no group sees no category at all.
     const bool excluded = !refreshGroupsForList();
-    QList<CategoryNode> categories;
-    QList<CategoryNode> sets;
+    OVNCategoryNodes::Tree tree;
     bool read = true;
     if (!excluded) {
         // Read whole again on a new session when the session ends on the way, within the
         // command's 30 seconds (shown in the status line).
         const std::unique_ptr<OVNCatalogWait> wait = catalogWait();
-        read = OVNCatalogOpening::retried(
-            *m_state.dbcon,
-            [&] {
-                categories = m_state.dbcon->getCategoryList(QStringLiteral("F"));
-                reloadCategoryListParseFolder(categories);
-                for (const char *kind : {"C", "M", "I"})
-                    categories.append(m_state.dbcon->getCategoryList(QString::fromLatin1(kind)));
-                sets = m_state.dbcon->getCategoryList(QStringLiteral("S"));
-            },
-            wait->status(), wait->secondsLeft());
+        read = OVNCategoryNodes::read(*m_state.dbcon, tree, wait->status(), wait->secondsLeft());
     }
     if (!read) {
         // A tree with holes would pass for the catalog: the one shown stays, and the user hears why.
@@ -94,16 +81,9 @@ void OVNAssetManager::reloadCategoryList()
         if (kept)
             return;
     }
-    m_internalCategoryList = categories;
-
-    m_internalSectionList.clear();
-    CategoryNode section;
-    section.insert(keyType, QStringLiteral("EXPANDABLE"));
-    section.insert(QStringLiteral("icon"), QStringLiteral("DB"));
-    section.insert(QStringLiteral("displaytag"), localized("Database"));
-    section.insert(QStringLiteral("ID"), QStringLiteral("CATALOGS"));
-    m_internalSectionList.append(section);
-    m_internalSectionList.append(sets);
+    m_internalCategoryList = tree.categories;
+    m_internalSectionList = {OVNCategoryNodes::sectionNode()};
+    m_internalSectionList.append(tree.sets);
 
     // Rebuilding the model drops the selection; that is no selection change of the user's.
     m_reloadingTree = true;
@@ -113,24 +93,6 @@ void OVNAssetManager::reloadCategoryList()
     if (!expanded.isEmpty())
         reloadCategoryListExpandItems(expanded);
     m_state.categoryList->viewport()->update();
-}
-
-void OVNAssetManager::reloadCategoryListParseFolder(QList<CategoryNode> &nodes, int depth)
-{
-    for (CategoryNode &node : nodes) {
-        if (!node.contains(keyMid) || !node.contains(keyType) || !isFolder(node))
-            continue;
-        QList<CategoryNode> children;
-        if (depth < maximumFolderDepth) {
-            children = m_state.dbcon->getCategoryListForMID(node.value(keyMid).toString());
-            reloadCategoryListParseFolder(children, depth + 1);
-        }
-        QVariantList items;
-        items.reserve(children.size());
-        for (const CategoryNode &child : std::as_const(children))
-            items.append(child);
-        node.insert(keyFolderItems, items);
-    }
 }
 
 QStringList OVNAssetManager::reloadCategoryListExpandedItems(const QList<CategoryNode> &) const
@@ -200,48 +162,17 @@ void OVNAssetManager::updateCategoryList()
 
 QString OVNAssetManager::countTextFor(const CategoryNode &node)
 {
-    const QString kind = node.value(keyType).toString();
-    const bool shown = (kind == QLatin1String("F") && m_state.viewShowCountOnLightTables)
-                       || (kind == QLatin1String("C") && m_state.viewShowCountOnFilmRolls)
-                       || (kind == QLatin1String("S") && m_state.viewShowCountOnImageSets)
-                       || (kind == QLatin1String("M") && m_state.viewShowCountOnSurveillanceFolders);
-    if (!shown || !m_state.dbcon || !node.contains(keyMid))
-        return QString();
-    // A category the user may not read tells nothing of what it holds, not even how much.
-    if (!OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readOnly(), getMyPrivilegesForItem(node)))
-        return QString();
-    // Asked while the outline draws, which never waits: a count that could not be read shows
-    // nothing (no false "0"), and is asked again when the row is drawn again.
-    const quint64 failures = m_state.dbcon->failureCount();
-    const qint64 count = m_state.dbcon->getReadableEntryCountForCategory(node.value(keyMid).toString(), kind);
-    if (m_state.dbcon->failureCount() != failures)
-        return QString();
-    return QString::number(count);
-}
-
-QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes, bool recursive)
-{
-    QStringList mids;
-    std::function<void(const QVariantList &, int)> walk = [&](const QVariantList &level, int depth) {
-        for (const QVariant &value : level) {
-            const CategoryNode node = value.toMap();
-            if (!node.contains(keyType) || !node.contains(keyMid))
-                continue;
-            const QString kind = node.value(keyType).toString();
-            if (kind == QLatin1String("C"))
-                mids.append(node.value(keyMid).toString());
-            if (recursive && (kind == QLatin1String("F") || kind == QLatin1String("EXPANDABLE"))
-                && depth < maximumFolderDepth)
-                walk(node.value(keyFolderItems).toList(), depth + 1);
-        }
-    };
-    walk(nodes, 0);
-    return mids;
-}
-
-QStringList OVNAssetManager::buildCatalogListForFolderItems(const QVariantList &nodes) const
-{
-    return buildCatalogListForFolderItems(nodes, m_state.viewLightTableShowRecursive);
+    // Asked while the outline draws, which never waits.
+    const std::pair<const char *, bool> kinds[] = {{"F", m_state.viewShowCountOnLightTables},
+                                                   {"C", m_state.viewShowCountOnFilmRolls},
+                                                   {"S", m_state.viewShowCountOnImageSets},
+                                                   {"M", m_state.viewShowCountOnSurveillanceFolders}};
+    QStringList counted;
+    for (const auto &[kind, shown] : kinds) {
+        if (shown)
+            counted << QLatin1String(kind);
+    }
+    return m_state.dbcon ? OVNCategoryNodes::countText(*m_state.dbcon, node, counted) : QString();
 }
 
 void OVNAssetManager::invalidateCountForCategory(const QString &mid)

@@ -13,6 +13,7 @@
 #include "platform/CatalogNames.h"
 
 #include <QBuffer>
+#include <QFileInfo>
 #include <QHash>
 #include <QImage>
 #include <QImageWriter>
@@ -295,6 +296,22 @@ QString OVNEntryEdits::levelOf(const QString &categoryId) const
 bool OVNEntryEdits::mayWrite(const QString &categoryId) const
 {
     return OVNPrivilegeLevel::isGranted(OVNPrivilegeLevel::readWrite(), levelOf(categoryId));
+}
+
+QStringList OVNEntryEdits::reimportable(const QList<MediaRecordRef> &records, int &refused) const
+{
+    QStringList mediaIds;
+    refused = 0;
+    for (const MediaRecordRef &record : records) {
+        if (!record || !QFileInfo(record->field(MediaRecord::AbsolutePath)).isFile())
+            continue;
+        if (!mayWrite(record->field(MediaRecord::CategoryId))) {
+            ++refused;
+            continue;
+        }
+        mediaIds.append(record->field(MediaRecord::Mid));
+    }
+    return mediaIds;
 }
 
 OVNEntryEdits::OwnersLevel OVNEntryEdits::ownersLevel(const QString &requested, const QStringList &owners) const

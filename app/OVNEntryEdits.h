@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include "catalogdb/OVNCategoryAccess.h"
+#include "platform/MediaRecord.h"
 
 #include <functional>
 #include <optional>
@@ -80,6 +81,10 @@ public:
         bool unreadable = false;
     };
     OwnersLevel ownersLevel(const QString &requested, const QStringList &owners) const;
+    // The ids of the entries a re-import reads again: those whose file is there (there is nothing to
+    // read again of a missing one) and whose category grants "READ & WRITE"; `refused` counts the
+    // entries left out for their category.
+    QStringList reimportable(const QList<MediaRecordRef> &records, int &refused) const;
     // Drops the targets whose category does not grant "READ & WRITE", counting them.
     QList<Target> writableTargets(const QList<Target> &targets, Summary &summary) const;
 

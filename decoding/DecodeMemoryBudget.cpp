@@ -72,6 +72,12 @@ qint64 DecodeMemoryBudget::inUse() const
     return m_inUse;
 }
 
+quint64 DecodeMemoryBudget::waiting() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_nextTicket - m_serving;
+}
+
 void DecodeMemoryBudget::give(qint64 bytes)
 {
     {

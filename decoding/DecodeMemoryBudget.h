@@ -46,6 +46,8 @@ public:
 
     qint64 capacity() const { return m_capacity; }
     qint64 inUse() const;
+    // The reservations waiting for their turn now.
+    quint64 waiting() const;
 
     // Estimates from the sizes a file claims, which may be anything: the product or sum of the
     // terms, or `unbounded` when it does not fit in 63 bits (a negative term counts as 0). An

@@ -785,6 +785,13 @@ public:
         m_changed.notify_all();
     }
 
+    // The callers holding the turn or waiting for it now.
+    int callers()
+    {
+        const std::lock_guard lock(m_mutex);
+        return int(m_nextTicket - m_serving) - int(m_skipped.size()) + (m_taken ? 1 : 0);
+    }
+
 private:
     void skipGivenUp()
     {
@@ -808,6 +815,12 @@ LargeDecoderTurn &largeDecoderTurn()
     static LargeDecoderTurn *shared = new LargeDecoderTurn;
     return *shared;
 }
+
+} // namespace
+
+int MediaDecoder::largeDecoderCallers() { return largeDecoderTurn().callers(); }
+
+namespace {
 
 std::atomic<int> decodersGivenUp{0};
 std::atomic<DecoderProcesses::WaitFunction> waitFunction{&::waitpid};

@@ -113,6 +113,8 @@ public:
 
     // Ends the idle decoders of the pool (tests; the program's end ends them too).
     static void endIdleDecoders();
+    // The callers in this process that hold the larger decoder or wait for their turn at it now.
+    static int largeDecoderCallers();
 
     // The children the decoders forked, one a file, which a look at the process tree mostly
     // misses, they live so briefly: how many were started, and of the decoders that have ended,

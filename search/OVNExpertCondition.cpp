@@ -1,6 +1,7 @@
 #include "search/OVNExpertCondition.h"
 
 #include "platform/Localized.h"
+#include "search/OVNSearchFields.h"
 
 #include <QList>
 #include <QRegularExpression>
@@ -15,53 +16,6 @@ namespace {
 using Refusal = OVNExpertCondition::Refusal;
 
 // ---- what a condition may name ----
-
-struct Table {
-    const char *name;
-    std::initializer_list<const char *> columns;
-};
-
-// The tables an expert search joins, with their columns as the create scripts make them.
-const Table searchedTables[] = {
-    {"strvfile", {"mid",        "categoryid",  "displaytag",      "cataloguedby", "volumetype",       "volumename",
-                  "servername", "serverpath",  "absolutepath",    "thumbimage",   "filetype",         "filesize",
-                  "imagewidth", "imageheight", "filedts",         "dts",          "keywords",         "shortdesc",
-                  "fulldesc",   "pricetag",    "modrelavailable", "modrelinfo",   "proprelavailable", "proprelinfo",
-                  "rating",     "orientation"}},
-    {"strvexif",
-     {"id",
-      "mid",
-      "cameramake",
-      "cameramodel",
-      "datetime",
-      "height",
-      "width",
-      "orientation",
-      "iscolor",
-      "process",
-      "flashused",
-      "focallength",
-      "exposuretime",
-      "aperturefnumber",
-      "distance",
-      "ccdwidth",
-      "exposurebias",
-      "digitalzoomratio",
-      "focallength35mmequiv",
-      "whitebalance",
-      "meteringmode",
-      "exposureprogram",
-      "exposuremode",
-      "isoequivalent",
-      "lightsource",
-      "comments",
-      "thumbnail",
-      "exiftags",
-      "iptctags",
-      "addtags"}},
-    {"strvpurchased", {"id", "mid", "licensetype", "licenserestrictions", "owner", "ordernumber", "photographer"}},
-    {"strvsold", {"id", "mid", "licensetype", "licenserestrictions", "customer"}},
-};
 
 // Plain text, number and date work, with no side effect and no way to run text as a statement.
 // Each runs in time linear in its arguments, with these limits: the trims take no characters to
@@ -109,51 +63,12 @@ constexpr int maximumExponent = 308;
 // The length a text type may be given in a conversion (char(n) pads to n characters).
 constexpr int maximumTypeLength = 4000;
 
-// The columns that may hold long texts or pictures (TEXT, BYTEA or BLOB in the create scripts);
-// the others hold at most a few hundred characters or a number.
-constexpr const char *longColumns[] = {"serverpath", "absolutepath", "thumbimage", "keywords",
-                                       "shortdesc",  "fulldesc",     "comments",   "thumbnail",
-                                       "exiftags",   "iptctags",     "addtags",    "licenserestrictions"};
-
 // The functions whose result holds (part of) their text arguments; the others answer a number,
 // a date or a short text.
 constexpr const char *textFunctions[] = {"upper", "lower", "substr", "substring", "trim", "ltrim", "rtrim", "coalesce"};
 
 // The trims, which take their text alone.
 constexpr const char *trimFunctions[] = {"trim", "ltrim", "rtrim"};
-
-// The columns that hold numbers or dates; the others hold text.
-constexpr const char *numberColumns[] = {"id",
-                                         "filesize",
-                                         "imagewidth",
-                                         "imageheight",
-                                         "filedts",
-                                         "dts",
-                                         "pricetag",
-                                         "modrelavailable",
-                                         "proprelavailable",
-                                         "rating",
-                                         "orientation",
-                                         "height",
-                                         "width",
-                                         "iscolor",
-                                         "process",
-                                         "flashused",
-                                         "focallength",
-                                         "exposuretime",
-                                         "aperturefnumber",
-                                         "distance",
-                                         "ccdwidth",
-                                         "exposurebias",
-                                         "digitalzoomratio",
-                                         "focallength35mmequiv",
-                                         "whitebalance",
-                                         "meteringmode",
-                                         "exposureprogram",
-                                         "exposuremode",
-                                         "isoequivalent",
-                                         "lightsource",
-                                         "licensetype"};
 
 // The types of exact numbers of any size: a text converted to one may hold a number of a hundred
 // thousand digits ('1e100000'), whose arithmetic the server does without a look at a cancel.
@@ -173,20 +88,10 @@ bool listed(const QString &word, const auto &list)
                        [&word](const char *entry) { return word == QLatin1String(entry); });
 }
 
-const Table *searchedTable(const QString &lower)
-{
-    for (const Table &table : searchedTables) {
-        if (lower == QLatin1String(table.name))
-            return &table;
-    }
-    return nullptr;
-}
+// Whether the word names a table the search joins.
+bool isSearchedTable(const QString &lower) { return !OVNSearchFields::columnsOf(lower).isEmpty(); }
 
-bool isColumn(const QString &lower)
-{
-    return std::any_of(std::begin(searchedTables), std::end(searchedTables),
-                       [&lower](const Table &table) { return listed(lower, table.columns); });
-}
+bool isColumn(const QString &lower) { return OVNSearchFields::column({}, lower) != nullptr; }
 
 bool isCatalogTable(const QString &lower) { return lower.startsWith(QLatin1String("strv")); }
 
@@ -529,20 +434,17 @@ private:
     }
 
     // A column, of `table` when it is written with it.
-    bool column(const Token &token, Value &value, const Table *table = nullptr)
+    bool column(const Token &token, Value &value, const QString &table = QString())
     {
         value = {};
         const QString lower = token.lower();
-        value.text = !listed(lower, numberColumns);
+        const OVNSearchFields::Column *named = OVNSearchFields::column(table, lower);
+        value.text = named->holds == OVNSearchFields::Holds::Text || named->holds == OVNSearchFields::Holds::Binary;
         // Where declared widths and types are not held, every column may hold a text as long as a
         // description.
-        if (!listed(lower, longColumns) && m_widths == OVNExpertCondition::Widths::Enforced)
+        if (named->length == OVNSearchFields::Length::Short && m_widths == OVNExpertCondition::Widths::Enforced)
             return true;
-        for (const Table &searched : searchedTables) {
-            if (!table && listed(lower, searched.columns))
-                table = &searched;
-        }
-        const QString qualified = QLatin1String(table->name) + QLatin1Char('.') + lower;
+        const QString qualified = QLatin1String(named->table) + QLatin1Char('.') + lower;
         if (!m_longColumns.contains(qualified))
             m_longColumns.append(qualified);
         // Reading it is one pass (a stored field may be compressed).
@@ -580,7 +482,7 @@ private:
             const Kind next = m_tokens.at(std::min(index + 1, m_tokens.size() - 1)).kind;
             if (listed(lower, queryWords))
                 return refusal(token.text, "A search condition cannot hold a query of its own (\"%1\").");
-            if (listed(lower, keywords) || isColumn(lower) || (searchedTable(lower) && next == Kind::Dot)
+            if (listed(lower, keywords) || isColumn(lower) || (isSearchedTable(lower) && next == Kind::Dot)
                 || (listed(lower, functions) && next == Kind::Open))
                 return refusal(token.text, "The search condition is not understood at \"%1\".");
             if (next == Kind::Open)
@@ -905,13 +807,13 @@ private:
             value.text = true;
             return made(token, held * (caseFunction ? caseFunctionCopies : 1));
         }
-        if (const Table *table = searchedTable(lower); table && peek(1).kind == Kind::Dot) {
+        if (isSearchedTable(lower) && peek(1).kind == Kind::Dot) {
             const Token &name = peek(2);
-            if (name.kind != Kind::Word || !listed(name.lower(), table->columns))
+            if (name.kind != Kind::Word || !OVNSearchFields::column(lower, name.lower()))
                 return fail(name.kind == Kind::Word ? refusal(name.text, "The searched entries have no field \"%1\".")
                                                     : refuseAt(m_position + 2));
             m_position += 3;
-            return column(name, value, table);
+            return column(name, value, lower);
         }
         if (isColumn(lower) && peek(1).kind != Kind::Dot) {
             ++m_position;
@@ -1012,23 +914,13 @@ qint64 OVNExpertCondition::largestFieldBytes(const Cost &cost)
 void OVNExpertCondition::addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like,
                                           Widths widths)
 {
-    if (widths == Widths::Enforced && !listed(column.section(QLatin1Char('.'), -1).toLower(), longColumns))
+    const OVNSearchFields::Column *tested =
+        OVNSearchFields::column(column.section(QLatin1Char('.'), 0, -2), column.section(QLatin1Char('.'), -1));
+    if (widths == Widths::Enforced && (!tested || tested->length == OVNSearchFields::Length::Short))
         return;
     if (!cost.longColumns.contains(column))
         cost.longColumns.append(column);
     // The field read (one copy, one pass), its change of case, then the comparison over that copy.
     cost.copies += 1 + caseFunctionCopies;
     cost.passes += 1 + caseFunctionPasses + (like ? std::max<qsizetype>(1, patternCharacters) : comparisonPasses);
-}
-
-QStringList OVNExpertCondition::columnsOf(const QString &table)
-{
-    QStringList columns;
-    for (const Table &searched : searchedTables) {
-        if (table == QLatin1String(searched.name)) {
-            for (const char *column : searched.columns)
-                columns.append(QLatin1String(column));
-        }
-    }
-    return columns;
 }

@@ -62,7 +62,4 @@ public:
     // Nothing for a column that holds no long text.
     static void addCaseBlindTest(Cost &cost, const QString &column, qsizetype patternCharacters, bool like,
                                  Widths widths = Widths::Enforced);
-    // The columns of a table the search joins, in the order its create script makes them; none
-    // for another table.
-    static QStringList columnsOf(const QString &table);
 };

@@ -319,7 +319,7 @@ void OVNExpressPanel::insertFieldClause(int fieldMenuIndex)
     if (fieldMenuIndex < 0 || size_t(fieldMenuIndex) >= items.size())
         return;
     const OVNExpress::FieldItem &item = items[size_t(fieldMenuIndex)];
-    m_expertText->insertPlainText(OVNExpress::clauseTemplate(item.operatorType, QString::fromLatin1(item.tag)));
+    m_expertText->insertPlainText(OVNExpress::clauseTemplate(item.operatorType, item.tag));
     m_expertText->setFocus();
 }
 

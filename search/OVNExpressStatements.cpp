@@ -4,9 +4,11 @@
 #include "platform/Localized.h"
 #include "search/OVNExpertCondition.h"
 #include "search/OVNFind.h"
+#include "search/OVNSearchFields.h"
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <optional>
 
 namespace OVNExpress {
@@ -53,22 +55,58 @@ QString readableOnly(const QString &condition, const std::optional<QStringList> 
            + QStringLiteral(") then (") + condition + QStringLiteral(") else false end");
 }
 
+// The fields of the quick search's menu, in the order of their tags.
+std::vector<const OVNSearchFields::Field *> quickFields()
+{
+    std::vector<const OVNSearchFields::Field *> offered;
+    for (const OVNSearchFields::Field &field : OVNSearchFields::fields()) {
+        if (field.quickTag != OVNSearchFields::NoQuickTag)
+            offered.push_back(&field);
+    }
+    std::sort(offered.begin(), offered.end(), [](const auto *a, const auto *b) { return a->quickTag < b->quickTag; });
+    return offered;
+}
+
+// The "table.column"s that "All" tests, in the order of its tags.
+QStringList quickTextColumns()
+{
+    QStringList columns;
+    for (const OVNSearchFields::Field *field : quickFields()) {
+        if (field->kind == OVNSearchFields::Kind::Text)
+            columns += OVNSearchFields::qualifiedColumns(*field);
+    }
+    return columns;
+}
+
+// The placeholder the expert search replaces with a "table.column"; "" for none.
+QString placeholderFor(const QString &column)
+{
+    for (const auto &[placeholder, replaced] : placeholders()) {
+        if (replaced == column)
+            return placeholder;
+    }
+    return QString();
+}
+
 } // namespace
 
 // ---- quick search ----
 
 const std::vector<TagItem> &tagMenu()
 {
-    static const std::vector<TagItem> menu = {
-        {"All", All},
-        {"", -1},
-        {"Displaytag", DisplayTag},
-        {"Keywords", Keywords},
-        {"Short Description", ShortDescription},
-        {"Full Description", FullDescription},
-        {"", -1},
-        {"Rating", Rating},
-    };
+    // "All", then the text fields and the others, each group after a separator.
+    static const std::vector<TagItem> menu = [] {
+        std::vector<TagItem> items = {{"All", All}};
+        std::optional<bool> text;
+        for (const OVNSearchFields::Field *field : quickFields()) {
+            const bool isText = field->kind == OVNSearchFields::Kind::Text;
+            if (text != isText)
+                items.push_back({"", -1});
+            text = isText;
+            items.push_back({field->quickTitle, field->quickTag});
+        }
+        return items;
+    }();
     return menu;
 }
 
@@ -83,32 +121,28 @@ QString tagTitle(int tag)
 
 QString QuickSearch::clauseFor(const QString &value, int tag, Dialect)
 {
-    if (tag == Rating) {
+    const OVNSearchFields::Field *field = OVNSearchFields::quickField(tag);
+    if (field && field->kind == OVNSearchFields::Kind::Number) {
         const std::optional<QString> number = OVNDBHelper::sqlNumber(value);
-        return number ? QStringLiteral(" rating=") + *number : QString();
+        return number ? QLatin1Char(' ') + QLatin1String(field->column) + QLatin1Char('=') + *number : QString();
     }
+    if (!field && tag != All)
+        return QString();
     // The value matches character for character, anywhere in the column.
     const QString like =
         QStringLiteral(") like upper(")
         + OVNDBHelper::quotedText(QLatin1Char('%') + OVNFindLine::likeLiteral(value) + QLatin1Char('%'))
         + QLatin1Char(')') + OVNFindLine::likeEscape();
-    // The keywords live in "shortdesc" and the title in "keywords": the menu names the contents.
-    switch (tag) {
-    case All:
-        return QStringLiteral(" (upper(displaytag") + like + QStringLiteral(" or upper(keywords") + like
-               + QStringLiteral(" or upper(shortdesc") + like + QStringLiteral(" or upper(fulldesc") + like
-               + QLatin1Char(')');
-    case DisplayTag:
-        return QStringLiteral(" upper(displaytag") + like;
-    case Keywords:
-        return QStringLiteral(" upper(shortdesc") + like;
-    case ShortDescription:
-        return QStringLiteral(" upper(keywords") + like;
-    case FullDescription:
-        return QStringLiteral(" upper(fulldesc") + like;
-    default:
-        return QString();
+    if (field)
+        return QStringLiteral(" upper(") + QLatin1String(field->column) + like;
+    // "All" tests its columns in the order of the table's columns.
+    const QStringList tested = quickTextColumns();
+    QStringList tests;
+    for (const QString &column : OVNSearchFields::columnsOf(u"strvfile")) {
+        if (tested.contains(QStringLiteral("strvfile.") + column))
+            tests << QStringLiteral("upper(") + column + like;
     }
+    return QStringLiteral(" (") + tests.join(QStringLiteral(" or ")) + QLatin1Char(')');
 }
 
 OVNExpertCondition::Cost QuickSearch::cost(Dialect dialect) const
@@ -117,19 +151,13 @@ OVNExpertCondition::Cost QuickSearch::cost(Dialect dialect) const
     if (!refusal().isEmpty() || fields[0].text.isEmpty())
         return cost;
     for (const Field &field : fields) {
-        if (field.text.isEmpty() || field.tag == Rating)
+        const OVNSearchFields::Field *searched = OVNSearchFields::quickField(field.tag);
+        if (field.text.isEmpty() || (searched && searched->kind != OVNSearchFields::Kind::Text)
+            || (!searched && field.tag != All))
             continue;
         // As clauseFor() writes the pattern, and the columns it tests.
         const qsizetype pattern = OVNFindLine::likeLiteral(field.text).size() + 2;
-        QStringList columns;
-        if (field.tag == All || field.tag == DisplayTag)
-            columns << QStringLiteral("strvfile.displaytag");
-        if (field.tag == All || field.tag == Keywords)
-            columns << QStringLiteral("strvfile.shortdesc");
-        if (field.tag == All || field.tag == ShortDescription)
-            columns << QStringLiteral("strvfile.keywords");
-        if (field.tag == All || field.tag == FullDescription)
-            columns << QStringLiteral("strvfile.fulldesc");
+        const QStringList columns = searched ? OVNSearchFields::qualifiedColumns(*searched) : quickTextColumns();
         for (const QString &column : columns)
             OVNExpertCondition::addCaseBlindTest(cost, column, pattern, true, OVNFindLine::widthsOf(dialect));
     }
@@ -192,51 +220,21 @@ QString QuickSearch::statement(Dialect dialect) const
 
 const std::vector<FieldItem> &fieldMenu()
 {
-    static const std::vector<FieldItem> menu = {
-        {"Generic", "Meta Data", "#exif.addtags#", 1},
-        {"Media Info", "Title / Short Description", "#shortdesc#", 1},
-        {"", "Keywords", "#keywords#", 1},
-        {"", "Full Description", "#fulldesc#", 1},
-        {"", "Got Model Release", "#modrelavailable#", 5},
-        {"", "Model Release", "#modrelinfo#", 1},
-        {"", "Got Property Release", "#proprelavailable#", 5},
-        {"", "Property Release", "#proprelinfo#", 1},
-        {"", "Rating", "#rating#", 2},
-        {"Purchased", "License Type", "#p.licensetype#", 4},
-        {"", "Allowed Usage", "#p.licenserestrictions#", 1},
-        {"", "Copyright Owner", "#p.owner#", 1},
-        {"", "Order Number", "#p.ordernumber#", 1},
-        {"", "Photographer", "#p.photographer#", 1},
-        {"Sold", "License Type", "#s.licensetype#", 4},
-        {"", "Allowed Usage", "#s.licenserestrictions#", 1},
-        {"", "Customer", "#s.customer#", 1},
-        {"File Info", "Name", "#displaytag#", 1},
-        {"", "Server", "#servername#", 1},
-        {"", "File Path", "#absolutepath#", 1},
-        {"", "File Size", "#filesize#", 2},
-        {"", "Image Width", "#imagewidth#", 2},
-        {"", "Image Height", "#imageheight#", 2},
-        {"", "Image Pixels", "#imagewidth# * #imageheight#", 2},
-        {"", "File Date", "#filedts#", 3},
-        {"", "Import Date", "#dts#", 3},
-        {"Meta Data", "Camera Make", "#exif.cameramake#", 1},
-        {"", "Camera Model", "#exif.cameramodel#", 1},
-        {"", "Image Created", "#exif.datetime#", 3},
-        {"", "Image Width", "#exif.width#", 2},
-        {"", "Image Height", "#exif.height#", 2},
-        {"", "Image Pixels", "#exif.width# * #exif.height#", 2},
-        {"", "Orientation", "#exif.orientation#", 2},
-        {"", "Is Color", "#exif.iscolor#", 2},
-        {"", "Flash Used", "#exif.flashused#", 2},
-        {"", "Focal Length", "#exif.focallength#", 2},
-        {"", "Focal Length (35 mm)", "#exif.focallength35mmequiv#", 2},
-        {"", "Exposure", "#exif.exposuretime#", 2},
-        {"", "Aperture (f)", "#exif.aperturefnumber#", 2},
-        {"", "Digital Zoom", "#exif.digitalzoomratio#", 2},
-        {"", "ISO Equivalent", "#exif.isoequivalent#", 2},
-        {"", "Light Source", "#exif.lightsource#", 2},
-        {"", "Comment", "#exif.comments#", 1},
-    };
+    static const std::vector<FieldItem> menu = [] {
+        std::vector<FieldItem> items;
+        for (const OVNSearchFields::Field &field : OVNSearchFields::fields()) {
+            if (!(field.menus & OVNSearchFields::ExpertMenu))
+                continue;
+            OVNSearchFields::Field inserted = field;
+            if (field.expertColumn)
+                inserted.column = field.expertColumn;
+            QStringList tags;
+            for (const QString &column : OVNSearchFields::qualifiedColumns(inserted))
+                tags << placeholderFor(column);
+            items.push_back({field.group, field.title, tags.join(QStringLiteral(" * ")), int(field.kind)});
+        }
+        return items;
+    }();
     return menu;
 }
 
@@ -270,7 +268,7 @@ const std::vector<std::pair<QString, QString>> &placeholders()
                                             QStringLiteral("thumbnail"),  QStringLiteral("keywords"),
                                             QStringLiteral("shortdesc")};
         const auto add = [&pairs](const QString &prefix, const QString &table) {
-            for (const QString &name : OVNExpertCondition::columnsOf(table)) {
+            for (const QString &name : OVNSearchFields::columnsOf(table)) {
                 if (!unnamed.contains(name))
                     pairs.emplace_back(QLatin1Char('#') + prefix + name + QLatin1Char('#'),
                                        table + QLatin1Char('.') + name);

@@ -2,6 +2,7 @@
 
 #include "search/OVNExpertCondition.h"
 #include "search/OVNFindLine.h"
+#include "search/OVNSearchFields.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,8 +25,15 @@ using Dialect = OVNFindLine::Dialect;
 QString restriction(const QStringList &categoryIds, bool restricted);
 
 // ---- quick search ----
-// The column tags of the fields' search menu.
-enum Tag { All = 0, DisplayTag = 1, Keywords = 2, ShortDescription = 3, FullDescription = 4, Rating = 5 };
+// The column tags of the fields' search menu (the quick tags of OVNSearchFields).
+enum Tag {
+    All = OVNSearchFields::QuickAll,
+    DisplayTag = OVNSearchFields::QuickDisplayTag,
+    Keywords = OVNSearchFields::QuickKeywords,
+    ShortDescription = OVNSearchFields::QuickShortDescription,
+    FullDescription = OVNSearchFields::QuickFullDescription,
+    Rating = OVNSearchFields::QuickRating
+};
 struct TagItem {
     const char *title; // "" for a separator
     int tag;
@@ -66,11 +74,11 @@ public:
 };
 
 // ---- expert search ----
-// One item of the field menu.
+// One item of the field menu, made from the fields of OVNSearchFields.
 struct FieldItem {
     const char *group; // the header above it, "" within a group
     const char *title;
-    const char *tag;  // the placeholder text inserted
+    QString tag;      // the placeholder text inserted
     int operatorType; // 1 text, 2 number, 3 date, 4 selection, 5 switch
 };
 const std::vector<FieldItem> &fieldMenu();

@@ -2,81 +2,25 @@
 
 #include "catalogdb/OVNDBHelper.h"
 #include "platform/Localized.h"
+#include "search/OVNSearchFields.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
 
 #include <limits>
 
-namespace {
-
-using Kind = OVNFindLine::Kind;
-
-OVNFindLine::Field makeField(const char *group, const char *title, const char *table, const char *column, Kind kind,
-                             QStringList selections = {})
-{
-    return {QString::fromLatin1(group),
-            QString::fromLatin1(title),
-            QString::fromLatin1(table),
-            QString::fromLatin1(column),
-            kind,
-            std::move(selections)};
-}
-
-} // namespace
-
 const std::vector<OVNFindLine::Field> &OVNFindLine::fields()
 {
-    // The licence choices follow the details pane's pop-ups, whose positions are what it stores.
-    static const std::vector<Field> table = {
-        makeField("Generic", "Meta Data", "strvexif", "exiftags", Kind::Text),
-        makeField("Media Info", "Title / Short Description", "strvfile", "keywords", Kind::Text),
-        makeField("", "Keywords", "strvfile", "shortdesc", Kind::Text),
-        makeField("", "Full Description", "strvfile", "fulldesc", Kind::Text),
-        makeField("", "Got Model Release", "strvfile", "modrelavailable", Kind::YesNo),
-        makeField("", "Model Release", "strvfile", "modrelinfo", Kind::Text),
-        makeField("", "Got Property Release", "strvfile", "proprelavailable", Kind::YesNo),
-        makeField("", "Property Release", "strvfile", "proprelinfo", Kind::Text),
-        makeField("", "Rating", "strvfile", "rating", Kind::Number),
-        makeField("", "Volume Name", "strvfile", "volumename", Kind::Text),
-        makeField("Purchased", "License Type", "strvpurchased", "licensetype", Kind::Choice,
-                  {QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"), QStringLiteral("No License")}),
-        makeField("", "Allowed Usage", "strvpurchased", "licenserestrictions", Kind::Text),
-        makeField("", "Copyright Owner", "strvpurchased", "owner", Kind::Text),
-        makeField("", "Order Number", "strvpurchased", "ordernumber", Kind::Text),
-        makeField("", "Photographer", "strvpurchased", "photographer", Kind::Text),
-        makeField("Sold", "License Type", "strvsold", "licensetype", Kind::Choice,
-                  {QStringLiteral("Exclusive"), QStringLiteral("Royalty Free"), QStringLiteral("Rights Managed"),
-                   QStringLiteral("Not Sold")}),
-        makeField("", "Allowed Usage", "strvsold", "licenserestrictions", Kind::Text),
-        makeField("", "Customer", "strvsold", "customer", Kind::Text),
-        makeField("File Info", "Name", "strvfile", "displaytag", Kind::Text),
-        makeField("", "Server", "strvfile", "servername", Kind::Text),
-        makeField("", "File Path", "strvfile", "absolutepath", Kind::Text),
-        makeField("", "File Size", "strvfile", "filesize", Kind::Number),
-        makeField("", "Image Width", "strvfile", "imagewidth", Kind::Number),
-        makeField("", "Image Height", "strvfile", "imageheight", Kind::Number),
-        makeField("", "Image Pixels", "strvfile", "imagewidth*imageheight", Kind::Number),
-        makeField("", "File Date", "strvfile", "filedts", Kind::Date),
-        makeField("", "Import Date", "strvfile", "dts", Kind::Date),
-        makeField("Meta Data", "Camera Make", "strvexif", "cameramake", Kind::Text),
-        makeField("", "Camera Model", "strvexif", "cameramodel", Kind::Text),
-        makeField("", "Image Created", "strvexif", "datetime", Kind::Date),
-        makeField("", "Image Width", "strvexif", "width", Kind::Number),
-        makeField("", "Image Height", "strvexif", "height", Kind::Number),
-        makeField("", "Image Pixels", "strvexif", "width*height", Kind::Number),
-        makeField("", "Orientation", "strvexif", "orientation", Kind::Number),
-        makeField("", "Is Color", "strvexif", "iscolor", Kind::Number),
-        makeField("", "Flash Used", "strvexif", "flashused", Kind::Number),
-        makeField("", "Focal Length", "strvexif", "focallength", Kind::Number),
-        makeField("", "Focal Length (35 mm)", "strvexif", "focallength35mmequiv", Kind::Number),
-        makeField("", "Exposure", "strvexif", "exposuretime", Kind::Number),
-        makeField("", "Aperture (f)", "strvexif", "aperturefnumber", Kind::Number),
-        makeField("", "Digital Zoom", "strvexif", "digitalzoomratio", Kind::Number),
-        makeField("", "ISO Equivalent", "strvexif", "isoequivalent", Kind::Number),
-        makeField("", "Light Source", "strvexif", "lightsource", Kind::Number),
-        makeField("", "Comment", "strvexif", "comments", Kind::Text),
-    };
+    static const std::vector<Field> table = [] {
+        std::vector<Field> offered;
+        for (const OVNSearchFields::Field &field : OVNSearchFields::fields()) {
+            if (field.menus & OVNSearchFields::FindLineMenu)
+                offered.push_back({QString::fromLatin1(field.group), QString::fromLatin1(field.title),
+                                   QString::fromLatin1(field.table), QString::fromLatin1(field.column), field.kind,
+                                   field.selections});
+        }
+        return offered;
+    }();
     return table;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "search/OVNExpertCondition.h"
+#include "search/OVNSearchFields.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,7 @@
 class OVNFindLine
 {
 public:
-    enum class Kind { Text = 1, Number = 2, Date = 3, Choice = 4, YesNo = 5 };
+    using Kind = OVNSearchFields::Kind;
     enum class Dialect { SQLite, PostgreSQL };
     // SQLite keeps no column to its declared type and width; a server does.
     static OVNExpertCondition::Widths widthsOf(Dialect dialect)
@@ -34,7 +35,7 @@ public:
         QStringList selections; // choices, kind Choice only: position = stored value
     };
 
-    // The search fields in menu order (44 of them).
+    // The search fields of the find line's menu in order (44 of them), from OVNSearchFields.
     static const std::vector<Field> &fields();
     // The field with this table and column (exact), or nothing.
     static std::optional<int> fieldFor(const QString &table, const QString &column);

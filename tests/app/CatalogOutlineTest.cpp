@@ -83,7 +83,7 @@ protected:
     {
         OVNAssetManager *window = loadWindow(std::move(connection));
         window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window, waitCeilingMs));
         window->categoryList()->expandAll();
         return window;
     }
@@ -853,7 +853,8 @@ TEST_P(CatalogOutlineTest, DroppedFilesFollowNoOtherAccountsLink)
         const qint64 before = privateEntries();
         window->addFiles({c.folderDropped ? shared : shared + "/a/b/pic.jpg"},
                          window->categoryList()->nodeForIndex(row));
-        ASSERT_TRUE(QTest::qWaitFor([window] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 30000));
+        ASSERT_TRUE(
+            QTest::qWaitFor([window] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs));
         EXPECT_EQ(privateEntries() - before, c.owner == stranger ? 0 : 1);
     }
 }

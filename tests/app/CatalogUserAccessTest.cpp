@@ -9,6 +9,7 @@
 #include "app/OVNAccessPrivileges.h"
 #include "app/OVNAnnotationWrites.h"
 #include "app/OVNEntryEdits.h"
+#include "app/OVNSmartFolders.h"
 #include "catalogdb/OVNCatalogLogin.h"
 #include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNCategoryAccess.h"
@@ -404,7 +405,7 @@ TEST_P(CatalogUserAccessTest, ARaisedLevelWorksWithoutAReload)
     EXPECT_EQ(window->findChildren<OVNAccessPrivileges *>().size(), 1);
     window->importFiles({picture}, loose);
     EXPECT_EQ(window->findChildren<OVNImportMedia *>().size(), 1);
-    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs);
 
     EXPECT_EQ(db.rowsForQuery("select displaytag from strvcategory where mid=$1", {trip}).value(0).value(0).toString(),
               "Renamed");
@@ -662,7 +663,7 @@ TEST_P(CatalogUserAccessTest, RaisedLevelsCountForDropsDragsAndTheList)
     QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(thumbnails, &drop);
     EXPECT_TRUE(drop.isAccepted());
-    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs);
     EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), 1);
 
     // The collection that was NO ACCESS.
@@ -1097,7 +1098,7 @@ TEST_P(CatalogUserAccessTest, AFileDropAnswersCopyOrNothing)
             EXPECT_EQ(drop.dropAction(), c.answered);
             EXPECT_TRUE(drop.isAccepted());
         }
-        processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 20000);
+        processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs);
         EXPECT_EQ(db.getEntryCountForCategory(loose, "C"), before + (taken ? 1 : 0));
         EXPECT_EQ(presenter->shown().size(), alerts) << qPrintable(alertTitles().join('\n'));
         EXPECT_TRUE(QFileInfo::exists(c.file));
@@ -1174,7 +1175,7 @@ TEST_P(CatalogUserAccessTest, ASheetConfirmedAfterAChangeHandsOnOnlyWhatIsStillR
          [](QDialog *dialog, const QString &folder) {
              QPointer<OVNDiscBurnerSheet> sheet = static_cast<OVNDiscBurnerSheet *>(dialog);
              sheet->useImageFile(QDir(folder).filePath("disc.iso"));
-             ASSERT_TRUE(processEventsUntil([&] { return sheet && sheet->okButton()->isEnabled(); }, 30000));
+             ASSERT_TRUE(processEventsUntil([&] { return sheet && sheet->okButton()->isEnabled(); }, waitCeilingMs));
              sheet->okButton()->click();
          },
          {}},
@@ -1204,7 +1205,7 @@ TEST_P(CatalogUserAccessTest, ASheetConfirmedAfterAChangeHandsOnOnlyWhatIsStillR
                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
                     return opened.isNull();
                 },
-                60000));
+                waitCeilingMs));
             const QByteArray written = everythingBelow(folder);
             EXPECT_FALSE(written.contains("tripsecret"));
             EXPECT_EQ(written.contains("loosefine"), change.looseGoes) << written.size() << " bytes";
@@ -1236,7 +1237,7 @@ TEST_P(CatalogUserAccessTest, TheAdjustmentWindowsExportAsksAtTheExport)
             if (auto *found = qobject_cast<OVNCoreImageAdjustWindow *>(widget))
                 adjust = found;
         ASSERT_TRUE(adjust);
-        ASSERT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, waitCeilingMs));
         ASSERT_NO_FATAL_FAILURE(change.make(*this));
         const qsizetype alerts = presenter->shown().size();
         const QString target = m_dir.filePath(QStringLiteral("adjusted%1.jpg").arg(++run));
@@ -1500,7 +1501,7 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
              w->menuAdjust();
              QList<QPair<QString, QPointer<OVNCoreImageAdjustWindow>>> windows;
              for (const QPointer<OVNCoreImageAdjustWindow> &adjust : adjustWindows()) {
-                 EXPECT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, 30000));
+                 EXPECT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, waitCeilingMs));
                  windows.append({QFileInfo(adjust->fileName()).completeBaseName(), adjust});
              }
              EXPECT_EQ(windows.size(), 2);
@@ -1512,7 +1513,7 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
              w->openMedia(w->mediaView(), 0, QString());
              QList<QPair<QString, QPointer<OVNCoreImageAdjustWindow>>> windows;
              for (OVNImageViewer *viewer : imageViewers.documents()) {
-                 EXPECT_TRUE(processEventsUntil([&] { return viewer->isLoaded(); }, 30000));
+                 EXPECT_TRUE(processEventsUntil([&] { return viewer->isLoaded(); }, waitCeilingMs));
                  const QList<QPointer<OVNCoreImageAdjustWindow>> before = adjustWindows();
                  viewer->menuAdjust();
                  for (const QPointer<OVNCoreImageAdjustWindow> &adjust : adjustWindows())
@@ -1544,7 +1545,7 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
              const QList<OVNMediaViewer *> open = imageViewers.movieDocuments();
              EXPECT_EQ(open.size(), 2);
              for (OVNMediaViewer *viewer : open)
-                 EXPECT_TRUE(processEventsUntil([&] { return viewer->isMovie(); }, 30000));
+                 EXPECT_TRUE(processEventsUntil([&] { return viewer->isMovie(); }, waitCeilingMs));
              change();
              folders.opened.clear();
              for (OVNMediaViewer *viewer : open) {
@@ -1606,7 +1607,7 @@ TEST_P(CatalogUserAccessTest, EveryWindowThatShowsOrHandsOnEntriesAsksAtThatMome
                      }
                      return names.size() >= 2;
                  },
-                 10000);
+                 waitCeilingMs);
              return sorted(names);
          }},
         {"express panel, Reveal in File Manager", 1,
@@ -1722,7 +1723,7 @@ TEST_P(CatalogUserAccessTest, AFileDropThroughEndedSessionsAnswersWhatTheCatalog
         QDropEvent drop(at, Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
         drop.setDropAction(Qt::CopyAction);
         QApplication::sendEvent(thumbnails, &drop);
-        processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+        processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs);
         EXPECT_EQ(proxy.cuts(), 1);
         EXPECT_TRUE(drop.isAccepted());
         EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
@@ -1838,8 +1839,8 @@ TEST_P(CatalogUserAccessTest, CategoryCommentsThroughEndedSessionsAreSavedAndSai
             return OVNDBHelper::mediaSelect() + " where 1=0";
         }
     };
-    OVNAssetManager::setSmartFolderSearch(std::make_shared<Nothing>());
-    const auto searchGone = qScopeGuard([] { OVNAssetManager::setSmartFolderSearch(nullptr); });
+    OVNSmartFolders::setSearch(std::make_shared<Nothing>());
+    const auto searchGone = qScopeGuard([] { OVNSmartFolders::setSearch(nullptr); });
     const QVariantMap settings = {{"CATALOG", "0"}, {"LINES", QVariantList{QVariantMap{{"VALUE", "kept"}}}}};
     const QString stars = category("Stars", "I");
     ASSERT_TRUE(db.updateCategoryListComment(stars, OVNCategoryComment::textForm(settings)));
@@ -1879,7 +1880,7 @@ TEST_P(CatalogUserAccessTest, CategoryCommentsThroughEndedSessionsAreSavedAndSai
             expected = OVNCategoryComment::textForm({{"SURVEILLANCEFOLDER", QDir::cleanPath(folder)}});
             proxy.cutAt("update strvcategory set comment", 1, c.how);
             mid = window->categoryActions().addSurveillanceFolder(folder);
-            processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+            processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs);
         }
         EXPECT_EQ(proxy.cuts(), 1);
         EXPECT_FALSE(mid.isEmpty());
@@ -2066,7 +2067,7 @@ TEST_P(CatalogUserAccessTest, TheWindowsReadsThroughEndedSessionsShowWhatIsStore
             EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
             break;
         case Road::Drawn:
-            processEventsUntil([&] { return window->mediaView()->thumbnailCacheCount() > 0; }, 60000);
+            processEventsUntil([&] { return window->mediaView()->thumbnailCacheCount() > 0; }, waitCeilingMs);
             EXPECT_GT(window->mediaView()->thumbnailCacheCount(), 0);
             break;
         case Road::Preview:
@@ -2120,7 +2121,7 @@ TEST_P(CatalogUserAccessTest, ACategoryDeletedWhileTheServerIsAwaySaysItWaits)
         const ComesBackLater restart(proxy);
         proxy.cutAt(c.statement, 1, SessionCutProxy::How::Down);
         window->buttonDeleteCatalogClick();
-        processEventsUntil([&] { return failure.has_value(); }, 60000);
+        processEventsUntil([&] { return failure.has_value(); }, waitCeilingMs);
         ASSERT_TRUE(failure.has_value());
         EXPECT_EQ(*failure, QString());
         EXPECT_GE(proxy.cuts(), 1); // the window's session ends with the worker's
@@ -2171,10 +2172,10 @@ TEST_P(CatalogUserAccessTest, AReScanWhileTheServerIsAwayImportsNothingTwice)
     proxy.cutAt("select mid, absolutepath, dts from strvfile where categoryid", 1, SessionCutProxy::How::Down);
     ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*node(window, watched)))
         << qPrintable(lastAlertText());
-    processEventsUntil([&] { return !finished.isEmpty(); }, 60000);
+    processEventsUntil([&] { return !finished.isEmpty(); }, waitCeilingMs);
     ASSERT_EQ(finished.size(), 1);
     EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
-    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 60000);
+    processEventsUntil([&] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs);
     EXPECT_EQ(db.rowsForQuery("select count(*) from strvfile where absolutepath=$1", {file}).value(0).value(0).toInt(),
               1);
     EXPECT_TRUE(said.contains(OVNCatalogOpening::waitingText())) << qPrintable(said.join('|'));

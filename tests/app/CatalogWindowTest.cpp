@@ -8,6 +8,7 @@
 #include "app/OVNOutlineView.h"
 #include "catalogdb/OVNPrivilegeLevel.h"
 #include "app/OVNSmartFolderSearch.h"
+#include "app/OVNSmartFolders.h"
 #include "browser/OVNMediaDetails.h"
 #include "browser/OVNMediaView.h"
 #include "catalogdb/OVNDBHelper.h"
@@ -88,7 +89,7 @@ protected:
         closeWindows();
         for (const QString &flag : viewFlags)
             UserDefaults::standard().removeObjectForKey(flag);
-        OVNAssetManager::setSmartFolderSearch(nullptr);
+        OVNSmartFolders::setSearch(nullptr);
         Alerts::setPresenter(nullptr);
         CatalogFixture::TearDown();
     }
@@ -274,7 +275,7 @@ TEST_P(CatalogWindowTest, ASmartFolderRunsItsStoredSearchWhenASearchIsInstalled)
     ASSERT_TRUE(window->selectCategory(stars));
     EXPECT_EQ(window->mediaView()->count(), 0);
 
-    OVNAssetManager::setSmartFolderSearch(std::make_shared<ByName>());
+    OVNSmartFolders::setSearch(std::make_shared<ByName>());
     window->reloadMediaList();
     EXPECT_EQ(shownNames(window->mediaView()), QStringList{"studio-1"});
     EXPECT_EQ(window->lastSearchSettings().value("CATALOG").toString(), "0");
@@ -652,25 +653,6 @@ TEST(CategoryCommentTest, BothTextFormsReadAndPrivilegesKeepTheOtherKeys)
               QStringList{"PRIVILEGES"});
 }
 
-TEST(CategoryTreeTest, FolderCollectionsComeParentsFirstAndOnlyRecursivelyWhenAsked)
-{
-    const auto node = [](const char *mid, const char *type, const QVariantList &children = {}) {
-        QVariantMap map{{"mid", mid}, {"type", type}};
-        if (!children.isEmpty())
-            map.insert("folderitems", children);
-        return QVariant(map);
-    };
-    const QVariantList tree = {
-        node("c1", "C"),
-        node("f1", "F", {node("c2", "C"), node("f2", "F", {node("c3", "C"), node("s1", "S")}), node("m1", "M")}),
-        node("c4", "C"),
-        QVariant(QVariantMap{{"type", "C"}}),
-    };
-    EXPECT_EQ(OVNAssetManager::buildCatalogListForFolderItems(tree, false), (QStringList{"c1", "c4"}));
-    EXPECT_EQ(OVNAssetManager::buildCatalogListForFolderItems(tree, true), (QStringList{"c1", "c2", "c3", "c4"}));
-    EXPECT_TRUE(OVNAssetManager::buildCatalogListForFolderItems({}, true).isEmpty());
-}
-
 } // namespace
 
 // ---- commands ----
@@ -841,7 +823,7 @@ TEST_P(CatalogWindowTest, GroupAndUngroupRedrawAtOnce)
     OVNAssetManager *window = openWindow();
     window->resize(900, 600);
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window, waitCeilingMs));
     ASSERT_TRUE(window->selectCategory(studio));
     OVNMediaView *view = window->mediaView();
     ASSERT_EQ(view->count(), 3);

@@ -1,3 +1,4 @@
+#include "tests/support/TestEnvironment.h"
 #include "CatalogWindowFixture.h"
 #include "../support/RefusingTrigger.h"
 #include "../support/ScriptedAlertPresenter.h"
@@ -229,7 +230,8 @@ protected:
 
     static void waitForImports(OVNAssetManager *window)
     {
-        EXPECT_TRUE(QTest::qWaitFor([window] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, 30000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([window] { return window->findChildren<OVNImportMedia *>().isEmpty(); }, waitCeilingMs));
     }
 };
 
@@ -305,7 +307,7 @@ TEST_P(CategoryMaintenanceCatalogTest, TheWindowDeletesAfterAskingAndOtherWindow
     alerts->enqueueAnswers({0}); // Delete
     window->buttonDeleteCatalogClick();
     EXPECT_TRUE(window->isMaintenanceRunning());
-    ASSERT_TRUE(finished.wait(20000));
+    ASSERT_TRUE(finished.wait(waitCeilingMs));
     EXPECT_EQ(finished.first().first().toString(), QString());
     EXPECT_FALSE(db.getCategoryForMID(folder).has_value());
     EXPECT_FALSE(window->categoryModel()->itemForMid(folder));
@@ -345,7 +347,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
 
     QSignalSpy finished(window, &OVNAssetManager::rescanFinished);
     ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
-    ASSERT_TRUE(finished.wait(20000));
+    ASSERT_TRUE(finished.wait(waitCeilingMs));
     EXPECT_EQ(finished.first(), (QVariantList{1, 1, 1, QString()}));
     waitForImports(window);
     QStringList names;
@@ -356,7 +358,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     // Nothing changed now: a second run finds nothing to do.
     finished.clear();
     ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
-    ASSERT_TRUE(finished.wait(20000));
+    ASSERT_TRUE(finished.wait(waitCeilingMs));
     EXPECT_EQ(finished.first(), (QVariantList{0, 0, 0, QString()}));
 
     // Re-importing an entry reads its file again: a new import date.
@@ -379,7 +381,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ReScanRemovesImportsAndReprocessesAndRefu
     ASSERT_TRUE(QDir().mkpath(shots));
     finished.clear();
     ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
-    ASSERT_TRUE(finished.wait(20000));
+    ASSERT_TRUE(finished.wait(waitCeilingMs));
     EXPECT_FALSE(finished.first().at(3).toString().isEmpty());
     EXPECT_EQ(db.getEntryCountForCategory(mid, "M"), 3);
 }
@@ -542,7 +544,7 @@ TEST_P(CategoryMaintenanceCatalogTest, ASurveillanceReScanFollowsNoOtherAccounts
         const qint64 before = count("select count(*) from strvfile where imagewidth = 32");
         QSignalSpy finished(window, &OVNAssetManager::rescanFinished);
         ASSERT_TRUE(window->categoryActions().rescanSurveillanceFolder(*db.getCategoryForMID(mid)));
-        ASSERT_TRUE(finished.wait(20000));
+        ASSERT_TRUE(finished.wait(waitCeilingMs));
         waitForImports(window);
         EXPECT_EQ(count("select count(*) from strvfile where imagewidth = 32") - before, c.owner == stranger ? 0 : 1);
         closeWindows();

@@ -1,6 +1,7 @@
 // What a catalog window shows when imports end: new categories in the outline with their counts,
 // the category the files went to selected, and count badges that follow their category.
 #include "CatalogWindowFixture.h"
+#include "tests/support/TestEnvironment.h"
 
 #include "app/OVNCategoryTreeModel.h"
 #include "app/OVNOutlineView.h"
@@ -51,7 +52,7 @@ protected:
     {
         OVNAssetManager *window = loadWindow();
         window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window, waitCeilingMs));
         return window;
     }
 

@@ -291,7 +291,7 @@ TEST_P(OutputActionsTest, AnAdjustmentWindowWithoutUsersExportsAfterItsCatalogWi
              w->openMedia(w->mediaView(), 0, QString());
              ASSERT_EQ(viewers.documents().size(), 1);
              OVNImageViewer *viewer = viewers.documents().first();
-             ASSERT_TRUE(processEventsUntil([&] { return viewer->isLoaded(); }, 30000));
+             ASSERT_TRUE(processEventsUntil([&] { return viewer->isLoaded(); }, waitCeilingMs));
              viewer->menuAdjust();
              delete viewer;
          }},
@@ -305,7 +305,7 @@ TEST_P(OutputActionsTest, AnAdjustmentWindowWithoutUsersExportsAfterItsCatalogWi
         ASSERT_NO_FATAL_FAILURE(c.open(window));
         const QPointer<OVNCoreImageAdjustWindow> adjust = adjustWindow();
         ASSERT_TRUE(adjust);
-        ASSERT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return adjust->preview()->hasImage(); }, waitCeilingMs));
         closeWindows();
         const QString target = files.filePath(QStringLiteral("adjusted%1.jpg").arg(++run));
         EXPECT_TRUE(adjust->exportImage(target, OVNCoreImageAdjustWindow::ExportFormat::Jpeg, 90));

@@ -1,4 +1,5 @@
 // Smart add's panel lists files and folders, and its button takes a selection of both.
+#include "tests/support/TestEnvironment.h"
 #include "app/OVNSmartAddPanel.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ TEST(SmartAddPanelTest, TakesFilesAndFoldersTogether)
         auto *model = qobject_cast<QFileSystemModel *>(view->model());
         ASSERT_TRUE(model) << c.name;
         const QModelIndex root = model->index(dir.path());
-        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(root), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(model->rowCount(root), 3, waitCeilingMs);
         for (const QString &name : c.selected)
             view->selectionModel()->select(model->index(dir.filePath(name)),
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);

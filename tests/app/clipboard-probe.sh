@@ -25,13 +25,13 @@ export QT_QPA_PLATFORM=xcb
 copier=\$!
 for i in \$(seq 100); do grep -q '^copied' "$work/copy.out" 2>/dev/null && break; sleep 0.1; done
 xclip -selection clipboard -o -t text/uri-list > "$work/uris.txt" 2> "$work/xclip.err"
-timeout 40 "$window" "$work/b.sqlite" --category Target --paste > "$work/paste.out" 2>&1
+timeout 300 "$window" "$work/b.sqlite" --category Target --paste > "$work/paste.out" 2>&1
 echo \$? > "$work/paste.status"
 kill \$copier 2>/dev/null
 wait
 SESSION
 chmod +x "$work/session.sh"
-if ! timeout 80 xvfb-run -a "$work/session.sh"; then
+if ! timeout 500 xvfb-run -a "$work/session.sh"; then
     if [ ! -s "$work/copy.out" ]; then echo "skipped: no virtual display could be started"; exit 77; fi
 fi
 

@@ -43,7 +43,7 @@ windows() { # "id title" of the program's visible windows
 named() { windows | awk -v title="$1" '{ id = $1; $1 = ""; sub(/^ /, ""); if ($0 == title) print id }'; }
 await() { # title [count]: waits (up to a minute) until that many windows of the title show
     local want=${2:-1}
-    for _ in $(seq 1 600); do
+    for _ in $(seq 1 1200); do
         [ "$(named "$1" | wc -l)" -ge "$want" ] && { named "$1" | head -n 1; return 0; }
         kill -0 "$program" 2>/dev/null || return 1
         sleep 0.1
@@ -77,7 +77,7 @@ step() {
             # The failure, then the question: Retry, Preferences, Quit.
             alert=$(await Ostrevan) || { problem "no alert at start-up"; return 1; }
             press "$alert" Return
-            for _ in $(seq 1 100); do [ "$(named Ostrevan)" != "$alert" ] && break; sleep 0.1; done
+            for _ in $(seq 1 1200); do [ "$(named Ostrevan)" != "$alert" ] && break; sleep 0.1; done
             alert=$(await Ostrevan) || { problem "no start-up question"; return 1; }
             press "$alert" Tab space
             ;;
@@ -121,7 +121,7 @@ for name in start preferences connected new; do
     step "$name" || break
 done
 # Quit from a catalog window (with any alert answered first), as often as it takes.
-for _ in $(seq 1 20); do
+for _ in $(seq 1 120); do
     kill -0 "$program" 2>/dev/null || break
     for alert in $(named Ostrevan); do press "$alert" Return; done
     catalog=$(named "Asset Manager" | head -n 1)

@@ -20,7 +20,7 @@ for row in "${cases[@]}"; do
     home=$(mktemp -d "$work/home.XXXXXX")
     # shellcheck disable=SC2086
     env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME="$home" XDG_CONFIG_HOME="$home/.config" \
-        timeout 20 "$program" $arguments >"$work/out" 2>"$work/err"
+        timeout 300 "$program" $arguments >"$work/out" 2>"$work/err"
     got=$?
     if [ "$got" -ne "$status" ]; then
         echo "FAIL $name: status $got, expected $status; stderr: $(head -c 300 "$work/err")"

@@ -30,7 +30,7 @@ first=$!
 place=$(realpath -m "$XDG_CONFIG_HOME/ostrevan")/preferences.plist
 socket="@ostrevan-open-$(id -u)-$(printf '%s' "$place" | sha256sum | cut -c1-16)"
 listening() { grep -qF -- " $socket" /proc/net/unix; }
-for _ in $(seq 1 300); do
+for _ in $(seq 1 1200); do
     listening && break
     kill -0 "$first" 2>/dev/null || break
     sleep 0.1

@@ -5,7 +5,7 @@ set -euo pipefail
 program=$1
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
-HOME=$home XDG_CONFIG_HOME=$home/.config timeout 30 "$program" -DBVendor Integrated -OVNQuitAfterStartup YES
+HOME=$home XDG_CONFIG_HOME=$home/.config timeout 300 "$program" -DBVendor Integrated -OVNQuitAfterStartup YES
 
 catalog=$home/Documents/Ostrevan/MediaDB.sqlite
 [ -f "$catalog" ] || { echo "no catalog file at $catalog" >&2; exit 1; }
@@ -24,6 +24,6 @@ if grep -q OVNQuitAfterStartup "$prefs"; then echo "the quit switch was stored" 
 
 # A later start that ends once its catalog window is painted (the start-up benchmark's switch)
 # ends by itself, with success.
-HOME=$home XDG_CONFIG_HOME=$home/.config timeout 30 "$program" -DBVendor Integrated -OVNQuitAfterFirstPaint YES \
+HOME=$home XDG_CONFIG_HOME=$home/.config timeout 300 "$program" -DBVendor Integrated -OVNQuitAfterFirstPaint YES \
     || { echo "the start that ends after the first paint did not end well ($?)" >&2; exit 1; }
 echo "catalog and preferences as expected"

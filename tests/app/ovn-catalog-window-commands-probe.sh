@@ -13,9 +13,9 @@ for n in 1 2 3; do
 done
 "$import" --quiet "$dir/cat.sqlite" Sheet "$dir/shots" >/dev/null
 
-out=$(timeout 20 "$window" "$dir/cat.sqlite" --category Sheet --filter IMG02 --filter-field 1 2>/dev/null)
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --category Sheet --filter IMG02 --filter-field 1 2>/dev/null)
 grep -qxF "shown 1" <<<"$out" || { echo "filter: $out"; exit 1; }
-out=$(timeout 20 "$window" "$dir/cat.sqlite" --category Sheet --select img01.ppm --actions 2>/dev/null)
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --category Sheet --select img01.ppm --actions 2>/dev/null)
 for line in "cut disabled" "copy enabled" "delete enabled" "paste disabled" "menuSetRating 0 enabled checked" \
             "menuSetRating 3 enabled" "buttonViewsortMenuClick 100 disabled checked" "menuSetSearchFilter 0 enabled checked"; do
     grep -qxF "$line" <<<"$out" || { echo "no line \"$line\" in: $out"; exit 1; }

@@ -18,7 +18,7 @@ picture "$dir/Trip/Harbour/c.ppm" 4
 
 fail() { printf '%s\n' "$1" "$out"; exit 1; }
 # Nothing selected, then one thumbnail selected: a line per item, every line a path.
-out=$(timeout 30 "$window" "$dir/cat.sqlite" --menus 2>/dev/null)
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --menus 2>/dev/null)
 grep -qvE '^[^>]+( > [^>]+)+$' <<<"$out" && fail "a line that is no menu path:"
 [ "$(grep -c '' <<<"$out")" = "$(sort -u <<<"$out" | grep -c '')" ] || fail "a line twice:"
 while IFS= read -r line; do
@@ -40,7 +40,7 @@ Window > Zoom
 Toolbar > Rotate Left (disabled)
 Toolbar > Arrange By > Name
 LINES
-out=$(timeout 30 "$window" "$dir/cat.sqlite" --category Sheet --select img01.ppm --menus 2>/dev/null)
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --category Sheet --select img01.ppm --menus 2>/dev/null)
 while IFS= read -r line; do
     grep -qxF "$line" <<<"$out" || fail "no line \"$line\" with a selection in:"
 done <<'LINES'
@@ -54,7 +54,7 @@ Toolbar > Export
 LINES
 
 # The smart add's pane, typed into before the import: every entry carries the values.
-out=$(timeout 60 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --prefill "keywords=Harbour at dusk" \
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --prefill "keywords=Harbour at dusk" \
     --prefill fulldesc=Evening --prefill purchased.owner=Ann --outline 2>/dev/null)
 [ "$out" = $'Database\n  Trip 2\n    Trip 1\n    Harbour 1\n  Sheet 2' ] || fail "after the smart add:"
 out=$("$catalog" "$dir/cat.sqlite" categories | awk -F'\t' '$2 == "C" { sub(/^ +/, "", $1); print $1 }' |
@@ -63,8 +63,8 @@ out=$("$catalog" "$dir/cat.sqlite" categories | awk -F'\t' '$2 == "C" { sub(/^ +
 [ "$(grep -c '|img0' <<<"$out")" = 2 ] || fail "the earlier entries:"
 grep -q '|img0.*Harbour' <<<"$out" && fail "an earlier entry changed:"
 # A field the pane does not have, or --prefill alone, is a wrong command line.
-status=0; timeout 30 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --prefill nosuch=1 >/dev/null 2>&1 || status=$?
+status=0; timeout 300 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --prefill nosuch=1 >/dev/null 2>&1 || status=$?
 [ "$status" = 2 ] || { echo "unknown field: status $status"; exit 1; }
-status=0; timeout 30 "$window" "$dir/cat.sqlite" --prefill keywords=x >/dev/null 2>&1 || status=$?
+status=0; timeout 300 "$window" "$dir/cat.sqlite" --prefill keywords=x >/dev/null 2>&1 || status=$?
 [ "$status" = 2 ] || { echo "--prefill alone: status $status"; exit 1; }
 echo ok

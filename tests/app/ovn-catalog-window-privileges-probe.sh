@@ -31,17 +31,27 @@ sql "insert into strvcategory (mid, displaytag, type, supermid, comment) values 
     || fail "no category"
 "$users" "$catalog" grant probe-1 Admin "FULL ACCESS" >/dev/null || fail "first grant refused"
 
-# Starts the window that waits for $1 before its other options; answers once it waits.
+# Starts the window that waits for $1 before its other options; answers once it says it waits, or
+# fails once it has ended without saying so. The output files are emptied here, before the start:
+# the started window opens them only when it is scheduled, and a loaded machine may look at them
+# first, finding the previous window's "waiting" there.
 start_window() {
     local go=$1
     shift
-    "$window" "$catalog" --wait-for "$go" "$@" >"$out/stdout" 2>"$out/stderr" &
+    : >"$out/stdout"
+    : >"$out/stderr"
+    "$window" "$catalog" --wait-for "$go" "$@" >>"$out/stdout" 2>>"$out/stderr" &
     pid=$!
-    for _ in $(seq 1 100); do
+    # A ceiling far above a slow start only keeps a hung window from holding the probe forever.
+    for _ in $(seq 1 1500); do
         grep -q '^waiting$' "$out/stdout" && return 0
-        sleep 0.2
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
     done
+    grep -q '^waiting$' "$out/stdout" && return 0
     fail "the window did not come to wait: $(cat "$out/stderr")"
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
     return 1
 }
 
@@ -64,7 +74,7 @@ if start_window "$out/go2" --category Trip --stay 0; then
     touch "$out/go2"
     wait "$pid"
     grep -q 'The entries of “Trip” could not be read.' "$out/stderr" || fail "no read failure: $(cat "$out/stderr")"
-    as_owner "$bindir/pg_ctl" -D "$OVN_TEST_PG_DIR/data" -l "$OVN_TEST_PG_DIR/server.log" -w -t 20 \
+    as_owner "$bindir/pg_ctl" -D "$OVN_TEST_PG_DIR/data" -l "$OVN_TEST_PG_DIR/server.log" -w -t 120 \
         -o "-p $OVN_TEST_PG_PORT -k $OVN_TEST_PG_SOCKET_DIR -c listen_addresses=127.0.0.1" start >/dev/null \
         || fail "the server did not start again"
 fi
@@ -115,7 +125,7 @@ done
 start_program() {
     local home
     home=$(mktemp -d -p "$out")
-    HOME=$home XDG_CONFIG_HOME=$home/.config timeout 60 "$program" -DBVendor PostgreSQL \
+    HOME=$home XDG_CONFIG_HOME=$home/.config timeout 300 "$program" -DBVendor PostgreSQL \
         -DBHost "$OVN_TEST_PG_HOST:$OVN_TEST_PG_PORT" -DBUser "$OVN_TEST_PG_USER" -DBDatabase "$OVN_TEST_PG_DB" \
         -OVNQuitAfterStartup YES >/dev/null 2>"$out/program"
 }

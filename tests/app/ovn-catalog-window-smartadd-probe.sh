@@ -17,9 +17,9 @@ picture "$dir/Trip/Harbour/c.ppm" 3
 "$catalog" "$dir/cat.sqlite" add-category Studio C >/dev/null
 
 expected=$'Database\n  Trip 2\n    Trip 2\n    Harbour 1\n  Studio 0'
-out=$(timeout 30 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --outline 2>/dev/null)
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --smart-add "$dir/Trip" --outline 2>/dev/null)
 [ "$out" = "$expected" ] || { printf 'after smart add:\n%s\n' "$out"; exit 1; }
 # A new load shows the folder closed.
-out=$(timeout 30 "$window" "$dir/cat.sqlite" --outline 2>/dev/null)
+out=$(timeout 300 "$window" "$dir/cat.sqlite" --outline 2>/dev/null)
 [ "$out" = $'Database\n  Trip 2\n  Studio 0' ] || { printf 'after load:\n%s\n' "$out"; exit 1; }
 echo ok

@@ -25,13 +25,13 @@ manager=$!
 sleep 1
 "$PROGRAM" -DBVendor Integrated "$@" >"$home/program.out" 2>&1 &
 program=$!
-panel=$(timeout 30 xdotool search --sync --name '^Workflow$' | head -n 1)
-catalog=$(timeout 30 xdotool search --sync --name '^Asset Manager' | head -n 1)
+panel=$(timeout 300 xdotool search --sync --name '^Workflow$' | head -n 1)
+catalog=$(timeout 300 xdotool search --sync --name '^Asset Manager' | head -n 1)
 sleep 1
 if [ "$move" = yes ] && [ -n "$panel" ]; then
     xdotool windowmove "$panel" 520 160
     # Until the window manager has placed it there (a loaded machine may take its time).
-    for _ in $(seq 1 100); do
+    for _ in $(seq 1 1200); do
         xdotool getwindowgeometry "$panel" | grep -q 'Position: 5[0-9][0-9],' && break
         sleep 0.1
     done
@@ -42,7 +42,7 @@ if [ -n "$catalog" ]; then
     sleep 0.5
     xdotool key --window "$catalog" ctrl+q 2>/dev/null
 fi
-for _ in $(seq 1 100); do
+for _ in $(seq 1 600); do
     kill -0 "$program" 2>/dev/null || break
     sleep 0.2
 done

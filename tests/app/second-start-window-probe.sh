@@ -21,18 +21,18 @@ export QT_QPA_PLATFORM=xcb HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_
 openbox >/dev/null 2>&1 &
 manager=$!
 # The window manager's own window says it is ready; under load that takes more than a moment.
-for _ in $(seq 1 300); do
+for _ in $(seq 1 1200); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
     sleep 0.1
 done
 "$PROGRAM" -DBVendor Integrated >"$home/program.out" 2>&1 &
 program=$!
-catalog=$(timeout 60 xdotool search --sync --onlyvisible --name '^Asset Manager' | head -n 1)
+catalog=$(timeout 300 xdotool search --sync --onlyvisible --name '^Asset Manager' | head -n 1)
 if [ -z "$catalog" ]; then
     echo "no catalog window" >"$home/session.problem"
 else
     # Managed and in front before the first row minimises it.
-    for _ in $(seq 1 300); do
+    for _ in $(seq 1 1200); do
         [ "$(xdotool getactivewindow 2>/dev/null)" = "$catalog" ] && break
         sleep 0.1
     done
@@ -43,7 +43,7 @@ else
         # shellcheck disable=SC2086 # the arguments are words on purpose
         timeout -k 5 30 "$PROGRAM" $arguments >/dev/null 2>&1
         state=hidden
-        for _ in $(seq 1 300); do
+        for _ in $(seq 1 1200); do
             if xdotool search --onlyvisible --name '^Asset Manager' | grep -qx "$catalog"; then
                 state=shown
                 # The catalog window in front, or the alert the missing file brings over it.
@@ -60,7 +60,7 @@ else
             sleep 0.3
             xdotool key Return
         done
-        for _ in $(seq 1 100); do
+        for _ in $(seq 1 1200); do
             alerts=0
             for alert in $(xdotool search --onlyvisible --class ostrevan); do
                 [ "$(xdotool getwindowname "$alert")" = Ostrevan ] && alerts=1

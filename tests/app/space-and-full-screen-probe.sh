@@ -16,7 +16,7 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$work/runtime" "$work/media" && chmod 700 "$work/runtime"
 # The first start makes the local catalog and quits; two pictures go into a collection.
-QT_QPA_PLATFORM=offscreen timeout 60 "$program" -DBVendor Integrated -OVNQuitAfterStartup YES >/dev/null 2>&1
+QT_QPA_PLATFORM=offscreen timeout 300 "$program" -DBVendor Integrated -OVNQuitAfterStartup YES >/dev/null 2>&1
 catalog=$(find "$HOME" -name 'MediaDB.sqlite' | head -1)
 [ -n "$catalog" ] || { echo "no local catalog was made" >&2; exit 1; }
 convert -size 800x600 xc:red "$work/media/a.jpg"
@@ -105,7 +105,7 @@ kill \$app 2>/dev/null
 wait \$app 2>/dev/null
 SESSION
 chmod +x "$work/session.sh"
-if ! timeout 200 xvfb-run -a -s "-screen 0 1280x800x24" "$work/session.sh"; then
+if ! timeout 500 xvfb-run -a -s "-screen 0 1280x800x24" "$work/session.sh"; then
     [ -s "$work/result" ] || { echo "skipped: no virtual display could be started"; exit 77; }
 fi
 

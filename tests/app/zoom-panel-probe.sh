@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$work/runtime" && chmod 700 "$work/runtime"
 # The first start makes the local catalog and quits.
-QT_QPA_PLATFORM=offscreen timeout 60 "$program" -DBVendor Integrated -OVNQuitAfterStartup YES >/dev/null 2>&1
+QT_QPA_PLATFORM=offscreen timeout 300 "$program" -DBVendor Integrated -OVNQuitAfterStartup YES >/dev/null 2>&1
 
 cat > "$work/session.sh" <<SESSION
 #!/usr/bin/env bash
@@ -67,7 +67,7 @@ kill \$app 2>/dev/null
 wait \$app 2>/dev/null
 SESSION
 chmod +x "$work/session.sh"
-if ! timeout 150 xvfb-run -a -s "-screen 0 1400x900x24" "$work/session.sh"; then
+if ! timeout 500 xvfb-run -a -s "-screen 0 1400x900x24" "$work/session.sh"; then
     [ -s "$work/result" ] || { echo "skipped: no virtual display could be started"; exit 77; }
 fi
 

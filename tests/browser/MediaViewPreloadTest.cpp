@@ -27,7 +27,7 @@ protected:
     static void setAndSettle(OVNMediaView &view, const MediaListRef &list, CountingDelegate &delegate, int expected)
     {
         view.setMediaContainer(list);
-        processEventsUntil([&] { return delegate.thumbnailRequests.load() >= expected; }, 10000);
+        processEventsUntil([&] { return delegate.thumbnailRequests.load() >= expected; }, waitCeilingMs);
         QCoreApplication::processEvents();
     }
 };
@@ -143,7 +143,7 @@ TEST_F(MediaViewPreload, TheGuiThreadPassYieldsBetweenScreens)
     const int first = delegate.thumbnailRequests.load();
     EXPECT_GT(first, 0);
     EXPECT_LT(first, 1000);
-    EXPECT_TRUE(processEventsUntil([&] { return delegate.thumbnailRequests.load() == 1000; }, 10000));
+    EXPECT_TRUE(processEventsUntil([&] { return delegate.thumbnailRequests.load() == 1000; }, waitCeilingMs));
 
     // Clearing stops what is left of a pass.
     CountingDelegate next;
@@ -171,7 +171,7 @@ TEST_F(MediaViewPreload, ClearingWhileAWorkerPassRunsStopsItWithoutDeadlock)
         shown = view->setMediaContainer(list);
         finished = true;
     });
-    ASSERT_TRUE(processEventsUntil([&] { return delegate.thumbnailRequests.load() >= 5; }, 10000));
+    ASSERT_TRUE(processEventsUntil([&] { return delegate.thumbnailRequests.load() >= 5; }, waitCeilingMs));
     view->setMediaContainer(nullptr); // waits for the pass to notice and let go
     const int atClear = delegate.thumbnailRequests.load();
     worker.join();
@@ -209,7 +209,7 @@ TEST_F(MediaViewPreload, DestroyingTheViewWaitsForAWorkerPass)
     auto view = std::make_unique<OVNMediaView>();
     view->setDelegate(&delegate);
     std::thread worker([&, raw = view.get()] { raw->setMediaContainer(makeList(500)); });
-    ASSERT_TRUE(processEventsUntil([&] { return delegate.thumbnailRequests.load() >= 3; }, 10000));
+    ASSERT_TRUE(processEventsUntil([&] { return delegate.thumbnailRequests.load() >= 3; }, waitCeilingMs));
     view.reset();
     worker.join();
     EXPECT_LT(delegate.thumbnailRequests.load(), 500);

@@ -223,7 +223,12 @@ TEST(DecoderBudgetTest, FilesWaitForTheLargerDecoderInTurn)
         const DecodeInterrupt::Scope limit(nullptr, 60s);
         heldSize = MediaDecoder().read(held, QSize(64, 64)).size();
     });
-    std::this_thread::sleep_for(1s);
+    // The others come once the first holds the larger decoder, and are cancelled once in line.
+    const auto untilCallers = [](int count) {
+        while (MediaDecoder::largeDecoderCallers() < count)
+            std::this_thread::sleep_for(10ms);
+    };
+    untilCallers(1);
     // A file with 3 seconds of its own, waiting longer than that for its turn.
     std::thread waiter([&] {
         const DecodeInterrupt::Scope limit(nullptr, 3s);
@@ -238,7 +243,7 @@ TEST(DecoderBudgetTest, FilesWaitForTheLargerDecoderInTurn)
         EXPECT_TRUE(MediaDecoder().read(cancelled, QSize(64, 64), &facts).isNull());
         cancelledRefusal = facts.refusal;
     });
-    std::this_thread::sleep_for(1s);
+    untilCallers(3);
     cancel = true;
     cancelling.join();
     // Ended by Cancel, not by its minute's deadline (that would be OutOfTime).

@@ -235,12 +235,17 @@ TEST(TiffReaderTest, DecodeBudgetWaitsInTurnAndRunsAnOversizedDecodeAlone)
         EXPECT_EQ(r.bytes(), 100);
         EXPECT_EQ(budget.inUse(), 100);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Each waits in line before the next comes.
+    const auto untilWaiting = [&budget](quint64 count) {
+        while (budget.waiting() < count)
+            std::this_thread::yield();
+    };
+    untilWaiting(1);
     std::thread small([&] {
         auto r = budget.reserve(10);
         smallAt = ++order;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    untilWaiting(2);
     EXPECT_EQ(order.load(), 0);
     EXPECT_EQ(budget.inUse(), 60);
     first.release();

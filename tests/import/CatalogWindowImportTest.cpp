@@ -70,7 +70,7 @@ TEST_P(CatalogWindowImportTest, ImportedFilesAppearInTheShownCollection)
 
     window->importFiles({files.path()}, collection);
     EXPECT_TRUE(window->findChild<OVNImportMedia *>() != nullptr);
-    ASSERT_TRUE(processEventsUntil([&] { return window->mediaView()->count() == count; }, 60000));
+    ASSERT_TRUE(processEventsUntil([&] { return window->mediaView()->count() == count; }, waitCeilingMs));
     EXPECT_TRUE(processEventsUntil([&] { return window->findChild<OVNImportMedia *>() == nullptr; }));
     EXPECT_EQ(db.getMediaList(collection).size(), count);
     EXPECT_TRUE(alerts->shown().isEmpty());
@@ -142,7 +142,8 @@ TEST_P(CatalogWindowImportTest, RecordExportEndsWithTheResultSheet)
     window->windowControllerDidLoadNib();
     const QString collection = window->categoryActions().importRecordExport(exportPath);
     ASSERT_FALSE(collection.isEmpty());
-    ASSERT_TRUE(processEventsUntil([&] { return window->findChild<OVNImportResultSheet *>() != nullptr; }, 60000));
+    ASSERT_TRUE(
+        processEventsUntil([&] { return window->findChild<OVNImportResultSheet *>() != nullptr; }, waitCeilingMs));
     const OVNImportResultSheet *sheet = window->findChild<OVNImportResultSheet *>();
     qunsetenv("OVN_VOLUME_ROOTS");
 
@@ -233,7 +234,8 @@ TEST_P(CatalogWindowImportTest, RecordExportFromTheFileMenuMakesACollectionNamed
         // What choosing the file and pressing Open hands on.
         emit panel->filesSelected({exportPath});
         panel->close();
-        ASSERT_TRUE(processEventsUntil([&] { return window->findChild<OVNImportMedia *>() == nullptr; }, 60000));
+        ASSERT_TRUE(
+            processEventsUntil([&] { return window->findChild<OVNImportMedia *>() == nullptr; }, waitCeilingMs));
         delete window->findChild<OVNImportResultSheet *>();
 
         QStringList named;

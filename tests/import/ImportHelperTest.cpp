@@ -323,7 +323,7 @@ TEST(ImportHelper, DocumentsWithoutAPictureTakeTheDesktopIconOrTheTypeIcon)
         fromThread = decoded(helper.thumbnailForMediaFile(write("letter.rtf", "{\\rtf1 Dear}"), record));
         done = true;
     });
-    EXPECT_TRUE(processEventsUntil([&] { return done.load(); }, 10000));
+    EXPECT_TRUE(processEventsUntil([&] { return done.load(); }, waitCeilingMs));
     worker.join();
     QImage greenSquare(128, 128, QImage::Format_RGB32);
     greenSquare.fill(Qt::green);

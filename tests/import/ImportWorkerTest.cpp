@@ -330,7 +330,7 @@ TEST_P(ImportWorkerTest, SheetShowsProgressAndPostsTheFinish)
     sheet.setDeleteOnFinish(false);
     sheet.setConnectionMaker(maker());
     sheet.processFiles(items, category, nullptr);
-    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 60000));
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, waitCeilingMs));
     EXPECT_EQ(finished, QStringList{category});
     EXPECT_EQ(sheet.counterText(), QStringLiteral("6/6"));
     EXPECT_EQ(sheet.progressMaximum(), 6);
@@ -466,9 +466,9 @@ TEST_P(ImportWorkerTest, SheetCancelKeepsWhatWasImported)
     sheet.setThreadCount(1);
     sheet.setConnectionMaker(maker());
     sheet.processFiles(items, category, nullptr);
-    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, 60000));
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, waitCeilingMs));
     sheet.btCancelClicked();
-    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 60000));
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, waitCeilingMs));
     processEventsUntil([] { return false; }, 200);
     EXPECT_EQ(finishes, 1);
     EXPECT_TRUE(sheet.summary().cancelled);
@@ -1327,11 +1327,11 @@ TEST_P(ImportWorkerTest, SheetCancelDoesNotWaitForFilesInFlight)
     sheet->setConnectionMaker(maker());
     sheet->processFiles(items, category, nullptr);
     // The two small files are in while the slow one is still being read.
-    ASSERT_TRUE(processEventsUntil([&] { return sheet && sheet->progressValue() >= 2; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return sheet && sheet->progressValue() >= 2; }, waitCeilingMs));
     sheet->btCancelClicked();
     EXPECT_FALSE(sheet->isVisible());
     // Finished and deleted while the slow file was being read: its decoder ends at the cancel.
-    EXPECT_TRUE(processEventsUntil([&] { return sheet.isNull(); }, 30000));
+    EXPECT_TRUE(processEventsUntil([&] { return sheet.isNull(); }, waitCeilingMs));
     const QStringList imported = listedNames(db, category);
     EXPECT_EQ(imported, (QStringList{QStringLiteral("a.jpg"), QStringLiteral("b.jpg")}));
     EXPECT_TRUE(OVNImportWorker::waitForAbandonedFiles(30000));

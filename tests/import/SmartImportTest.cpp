@@ -306,9 +306,9 @@ TEST_P(SmartImportTest, SheetCancelGivesTheSmartFinishOnce)
     sheet.setSmartMaximum(5);
     sheet.setConnectionMaker([this] { return openAnother(); });
     sheet.processFilesSmart(items, folder, nullptr);
-    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.progressValue() >= 2; }, waitCeilingMs));
     sheet.btCancelClicked();
-    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return sheet.isFinished(); }, waitCeilingMs));
     processEventsUntil([] { return false; }, 200);
     // The end names where the files went: the one collection made, or else the folder.
     const QString target = sheet.summary().collections.size() == 1 ? sheet.summary().collections.first().id : folder;

@@ -290,7 +290,7 @@ TEST_P(WorkflowPanelTest, DropsRunTheSelectedWorkflow)
         panel.selectWorkflow(c.row);
         dropOn(panel.fileDump(), c.dropped);
         if (!c.category.isEmpty()) {
-            ASSERT_TRUE(processEventsUntil([&] { return finished > finishedBefore; }, 30000));
+            ASSERT_TRUE(processEventsUntil([&] { return finished > finishedBefore; }, waitCeilingMs));
         }
         const auto categories = db.rowsForQuery(QStringLiteral("select displaytag from strvcategory order by mid"));
         EXPECT_EQ(categories.size(), categoriesBefore + (c.category.isEmpty() ? 0 : 1));

@@ -78,7 +78,7 @@ until_true() {
     local tries=0
     until "$@"; do
         tries=$((tries + 1))
-        [ "$tries" -lt 600 ] || return 1
+        [ "$tries" -lt 1200 ] || return 1
         sleep 0.1
     done
 }

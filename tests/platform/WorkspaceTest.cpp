@@ -1,3 +1,4 @@
+#include "tests/support/TestEnvironment.h"
 #include "platform/Workspace.h"
 
 #include "../support/ScriptedAlertPresenter.h"
@@ -151,7 +152,7 @@ TEST(WorkspaceTest, LaunchingStartsTheApplicationWithTheFiles)
     QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const Workspace::Application application{"record.desktop", "Record", "\"" + script + "\" %F", {}, {}};
     ASSERT_TRUE(Workspace::openFiles({"/p/a b.jpg", "/p/c.jpg"}, application));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), waitCeilingMs);
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), QByteArray("/p/a b.jpg\n/p/c.jpg\n"));
@@ -248,7 +249,8 @@ TEST(WorkspaceTest, RevealAsksTheFileManagerOnTheBusElseOpensTheFolders)
 
     folders.opened.clear();
     EXPECT_EQ(Workspace::revealFiles({"/p/a b.jpg", "/q/c.jpg"}), Workspace::RevealResult::FileManager);
-    QTRY_COMPARE_WITH_TIMEOUT(standIn->shownItems(), (QStringList{"file:///p/a%20b.jpg", "file:///q/c.jpg"}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(standIn->shownItems(), (QStringList{"file:///p/a%20b.jpg", "file:///q/c.jpg"}),
+                              waitCeilingMs);
     QTest::qWait(50);
     EXPECT_TRUE(folders.opened.isEmpty());
 }

@@ -300,8 +300,8 @@ TEST(ExpressStatementsTest, ExpertSearchStatements)
     // Every item of the field menu inserts a clause that compiles.
     for (const FieldItem &item : fieldMenu()) {
         ExpertSearch search;
-        search.clause = clauseTemplate(item.operatorType, QString::fromLatin1(item.tag));
-        EXPECT_FALSE(search.statement().contains('#')) << item.tag;
+        search.clause = clauseTemplate(item.operatorType, item.tag);
+        EXPECT_FALSE(search.statement().contains('#')) << qPrintable(item.tag);
     }
 }
 
@@ -324,7 +324,7 @@ TEST(ExpressStatementsTest, ExpertConditionsAreReadByAllowList)
     for (const char *clause : acceptedClauses)
         EXPECT_EQ(ExpertSearch::refusalFor(ExpertSearch::replacedClause(QString::fromUtf8(clause))), "") << clause;
     for (const FieldItem &item : fieldMenu()) {
-        const QString clause = clauseTemplate(item.operatorType, QString::fromLatin1(item.tag));
+        const QString clause = clauseTemplate(item.operatorType, item.tag);
         EXPECT_EQ(ExpertSearch::refusalFor(ExpertSearch::replacedClause(clause)), "") << qPrintable(clause);
     }
     for (const auto &[placeholder, column] : placeholders())
@@ -557,9 +557,8 @@ TEST_P(ExpressCatalogTest, SearchesFindAndHostileClausesAreRefusedOrStopped)
 
     // Every template of the field menu and every placeholder runs.
     for (const FieldItem &item : fieldMenu()) {
-        const OVNExpressSearch::Outcome outcome =
-            runExpert(clauseTemplate(item.operatorType, QString::fromLatin1(item.tag)));
-        EXPECT_EQ(outcome.status, Status::Found) << item.tag << " -> " << qPrintable(outcome.message);
+        const OVNExpressSearch::Outcome outcome = runExpert(clauseTemplate(item.operatorType, item.tag));
+        EXPECT_EQ(outcome.status, Status::Found) << qPrintable(item.tag) << " -> " << qPrintable(outcome.message);
     }
     for (const auto &[placeholder, column] : placeholders())
         EXPECT_EQ(runExpert(placeholder + " is null or " + placeholder + " is not null").records.size(), 20)
@@ -1046,11 +1045,11 @@ TEST_P(ExpressCatalogTest, NoMembersEntryOrSearchHoldsAnothersSearchOrTheServer)
                   member);
              ASSERT_TRUE(member.waitForStarted());
              QList<OVNRow> running;
-             ASSERT_TRUE(processEventsUntil([&] { return !(running = searchesRunning()).isEmpty(); }, 60000))
+             ASSERT_TRUE(processEventsUntil([&] { return !(running = searchesRunning()).isEmpty(); }, waitCeilingMs))
                  << qPrintable(QString::fromUtf8(member.readAllStandardOutput() + member.readAllStandardError()));
              const int pid = running.first().value(0).toInt();
              member.kill();
-             ASSERT_TRUE(member.waitForFinished());
+             ASSERT_TRUE(member.waitForFinished(waitCeilingMs));
              // Its server process leaves long before the search could have ended on its own.
              EXPECT_TRUE(processEventsUntil(
                  [&] {
@@ -1061,7 +1060,7 @@ TEST_P(ExpressCatalogTest, NoMembersEntryOrSearchHoldsAnothersSearchOrTheServer)
                                 .toInt()
                             == 0;
                  },
-                 60000));
+                 waitCeilingMs));
          }},
         {"asks for a time limit of a million seconds", true, true,
          [&] {

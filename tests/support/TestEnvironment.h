@@ -45,5 +45,10 @@ bool pgTestServerIsRequired();
         }                                                                                                              \
     } while (false)
 
+// How long a test waits at most for something it expects to happen: far beyond what a loaded
+// machine takes, only so that a fault ends the test instead of hanging it. A test waits for what
+// it expects (a signal, a condition, a program's end), never for a time.
+constexpr int waitCeilingMs = 120000;
+
 // Runs the event loop until `done` answers true or `timeoutMs` passes; answers `done()`.
-bool processEventsUntil(const std::function<bool()> &done, int timeoutMs = 5000);
+bool processEventsUntil(const std::function<bool()> &done, int timeoutMs = waitCeilingMs);

@@ -42,7 +42,7 @@ for kind in missing empty; do
         [ "$kind" = empty ] && : > "$catalog"
         args=${args//FIND/$work/find.plist}
         # shellcheck disable=SC2086
-        printf 'secret\n' | timeout 60 "$tools/$tool" "$catalog" ${args//DEST/$work/dest} >"$work/out" 2>&1
+        printf 'secret\n' | timeout 300 "$tools/$tool" "$catalog" ${args//DEST/$work/dest} >"$work/out" 2>&1
         got=$?
         name="$kind file: $tool $args"
         [ "$got" -eq 1 ] || fail "$name: status $got, not 1: $(head -c 300 "$work/out")"
@@ -77,7 +77,7 @@ cp "$work/files/in.ppm" "$work/two/gone.ppm"
 rm "$work/two/gone.ppm"
 for run in "ovn-export|Two $work/out-dest" "ovn-mail|Two --command true" "ovn-publish|Two $work/out-dest"; do
     # shellcheck disable=SC2086
-    timeout 60 "$tools/${run%%|*}" "$work/two.sqlite" ${run#*|} >"$work/out" 2>&1
+    timeout 300 "$tools/${run%%|*}" "$work/two.sqlite" ${run#*|} >"$work/out" 2>&1
     got=$?
     [ "$got" -eq 1 ] || fail "${run%%|*} with a missing file: status $got, not 1: $(head -c 300 "$work/out")"
     grep -qF "Media file not found: 1 file is not where the catalog says: $work/two/gone.ppm" "$work/out" \

@@ -20,7 +20,7 @@ while IFS='|' read -r tool args option; do
     dir="$work/run-$RANDOM"
     mkdir "$dir"
     # shellcheck disable=SC2086
-    (cd "$dir" && timeout 60 env -u XDG_RUNTIME_DIR "$tools/$tool" ${args//IN/$work/in.ppm} >"$work/out" 2>"$work/err" </dev/null)
+    (cd "$dir" && timeout 300 env -u XDG_RUNTIME_DIR "$tools/$tool" ${args//IN/$work/in.ppm} >"$work/out" 2>"$work/err" </dev/null)
     got=$?
     [ "$got" -eq 2 ] || fail "$tool $args: status $got, not 2 ($(head -c 200 "$work/err"))"
     grep -qF -- "$option" "$work/err" || fail "$tool $args: the message does not name $option: $(head -c 200 "$work/err")"

@@ -21,7 +21,7 @@ for tool in "$@"; do
         dir="$work/$name-$status-$RANDOM"
         mkdir "$dir"
         # shellcheck disable=SC2086
-        (cd "$dir" && timeout 60 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tool" $args >"$work/out" 2>"$work/err" </dev/null)
+        (cd "$dir" && timeout 300 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$tool" $args >"$work/out" 2>"$work/err" </dev/null)
         got=$?
         [ "$got" -eq "$status" ] || fail "$name $args: status $got, not $status ($(head -c 200 "$work/err"))"
         grep -qi "usage" "$work/$stream" || fail "$name $args: no usage on std$stream"

@@ -117,7 +117,7 @@ TEST(OVNContextButtonTest, PullDownButtonsPopUpWithoutTheTitleItem)
     press(flat);
     QMenu *menu = flat.popUpMenu();
     ASSERT_NE(menu, nullptr);
-    EXPECT_TRUE(processEventsUntil([menu] { return menu->isVisible(); }, 2000));
+    EXPECT_TRUE(processEventsUntil([menu] { return menu->isVisible(); }));
     EXPECT_FALSE(menu->actions().first()->isVisible());
     EXPECT_TRUE(menu->actions().at(1)->isVisible());
     EXPECT_TRUE(flat.isDown());

@@ -76,7 +76,7 @@ QImage playedFrame(const QString &path, QString *failure)
         return {};
     QObject::connect(&player, &MoviePlayer::failed, [failure](const QString &reason) { *failure = reason; });
     player.setRate(1);
-    processEventsUntil([&] { return !player.currentImage().isNull() || !player.isOpen(); }, 30000);
+    processEventsUntil([&] { return !player.currentImage().isNull() || !player.isOpen(); }, waitCeilingMs);
     player.setRate(0);
     return player.currentImage();
 }

@@ -121,7 +121,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     bool opened = false;
     QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
     viewer->loadAndShowFile(good);
-    ASSERT_TRUE(processEventsUntil([&] { return opened; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return opened; }, waitCeilingMs));
     EXPECT_TRUE(viewer->isMovie());
     EXPECT_NE(viewer->player()->rate(), 0.0);
     EXPECT_TRUE(viewer->player()->isLooping());
@@ -165,7 +165,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     };
     EXPECT_EQ(panel->pos(), placed());
     viewer->move(viewer->pos() + QPoint(30, 20));
-    EXPECT_TRUE(processEventsUntil([&] { return panel->pos() == placed(); }, 5000)) << "left behind by a move";
+    EXPECT_TRUE(processEventsUntil([&] { return panel->pos() == placed(); })) << "left behind by a move";
     for (int tick = 1; tick <= 5; ++tick) {
         EXPECT_TRUE(viewer->isControllerVisible()) << tick;
         viewer->mediaWindowTimer();
@@ -225,7 +225,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     EXPECT_TRUE(viewer->isVisible());
     EXPECT_EQ(viewer->movieView()->movie(), viewer->player());
     EXPECT_EQ(OVNFullScreenWindow::capturedDisplayCount(), captured);
-    EXPECT_TRUE(processEventsUntil([&] { return window.isNull(); }, 30000));
+    EXPECT_TRUE(processEventsUntil([&] { return window.isNull(); }, waitCeilingMs));
 
     // A viewer that goes while in full screen takes its window down and releases the display.
     viewer->controllerZoom();
@@ -241,7 +241,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     QObject::connect(viewer, &OVNMediaViewer::opened, [&] { opened = true; });
     viewer->loadAndShowFile(good);
     viewer->controllerZoom();
-    ASSERT_TRUE(processEventsUntil([&] { return opened; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return opened; }, waitCeilingMs));
     EXPECT_TRUE(viewer->isFullscreen());
     viewer->fullScreenWindow()->close(); // as the window manager may
     EXPECT_FALSE(viewer->isFullscreen());
@@ -258,7 +258,7 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     f.close();
     QPointer<OVNMediaViewer> failing = new OVNMediaViewer;
     failing->loadAndShowFile(bad);
-    EXPECT_TRUE(processEventsUntil([&] { return failing.isNull(); }, 30000))
+    EXPECT_TRUE(processEventsUntil([&] { return failing.isNull(); }, waitCeilingMs))
         << "a movie that cannot play leaves its window";
     ASSERT_EQ(alerts->shown().size(), 1);
     EXPECT_FALSE(alerts->shown().first().informativeText.isEmpty()) << "the player's reason is missing";
@@ -272,11 +272,11 @@ TEST(MediaViewerTest, PlaysAMovieAndShowsFailureSheetForABadOne)
     opened = false;
     QObject::connect(silent, &OVNMediaViewer::opened, [&] { opened = true; });
     silent->loadAndShowFile(sound);
-    ASSERT_TRUE(processEventsUntil([&] { return opened; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return opened; }, waitCeilingMs));
     silent->player()->simulateSoundFault();
     const qint64 before = silent->player()->currentTime().timeValue;
-    EXPECT_TRUE(
-        processEventsUntil([&] { return !silent || silent->player()->currentTime().timeValue > before + 300; }, 30000));
+    EXPECT_TRUE(processEventsUntil([&] { return !silent || silent->player()->currentTime().timeValue > before + 300; },
+                                   waitCeilingMs));
     ASSERT_TRUE(silent) << "the viewer closed over a sound fault";
     EXPECT_TRUE(silent->noticeText().contains("Sound is off")) << silent->noticeText().toStdString();
     EXPECT_EQ(alerts->shown().size(), 1) << alerts->shown().last().message.toStdString();

@@ -194,7 +194,7 @@ TEST(MoviePlayerTest, OpensWithDurationSizeAndRotation)
         EXPECT_EQ(player.duration().timeScale, 600);
         EXPECT_NEAR(player.duration().seconds(), c.path == movies().rotated ? 2.0 : 3.0, 0.2);
         player.setRate(1);
-        ASSERT_TRUE(processEventsUntil([&] { return !player.currentImage().isNull(); }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return !player.currentImage().isNull(); }, waitCeilingMs));
         player.setRate(0);
         // Frames come fitted into the view, the movie's own size told apart.
         EXPECT_EQ(player.naturalSize(), c.natural);
@@ -212,7 +212,7 @@ TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
     QString error;
     ASSERT_TRUE(player.openAndWait(movies().plain, &error, 60000)) << error.toStdString();
     player.setRate(1);
-    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 60; }, 30000))
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 60; }, waitCeilingMs))
         << "position does not advance";
     player.setRate(0);
     EXPECT_EQ(player.rate(), 0.0);
@@ -222,11 +222,11 @@ TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
 
     // Seeks clamp to the movie; a negative rate goes back.
     player.setCurrentTime({10 * 600, 600});
-    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 1500; }, 30000));
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 1500; }, waitCeilingMs));
     player.setCurrentTime({2500, 1000});
-    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue >= 1400; }, 30000));
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue >= 1400; }, waitCeilingMs));
     player.setRate(-2);
-    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue < 900; }, 30000))
+    EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue < 900; }, waitCeilingMs))
         << "-2x does not go back";
     player.setRate(0);
 
@@ -245,7 +245,7 @@ TEST(MoviePlayerTest, PlaysPausesGoesBackAndLoops)
             highest = std::max(highest, now);
             return wrapped;
         },
-        30000);
+        waitCeilingMs);
     EXPECT_TRUE(wrapped) << "looping movie did not start over";
     EXPECT_EQ(looping.rate(), 1.0);
 }
@@ -341,7 +341,7 @@ TEST(MoviePlayerTest, LargeMoviesPlayWithinThePlayersLimit)
         player.setRate(1);
         EXPECT_TRUE(processEventsUntil([&] { return frames >= 3; }, 120000))
             << "frames stopped at " << frames << " (" << player.currentTime().seconds() << " s)";
-        EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 0; }, 60000));
+        EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 0; }, waitCeilingMs));
         // Fitted into the box asked for, its shape kept.
         const QSize fitted = c.size.scaled(QSize(640, 480), Qt::KeepAspectRatio);
         EXPECT_LE(std::abs(player.currentImage().width() - fitted.width()), 1);
@@ -354,7 +354,7 @@ TEST(MoviePlayerTest, LargeMoviesPlayWithinThePlayersLimit)
                 const QImage image = player.currentImage();
                 return qGray(image.pixel(image.width() / 2, image.height() / 2)) > 240;
             },
-            10000))
+            waitCeilingMs))
             << "frames stopped at " << frames << "; the last one did not come";
     }
 }
@@ -384,7 +384,7 @@ TEST(MoviePlayerTest, SoundComesToTheProgramAsSamplesOfTheMoviesRateAndChannels)
         player.setVolume(0.25f);
         player.setRate(1);
         // To its end, where it stops by itself.
-        ASSERT_TRUE(processEventsUntil([&] { return player.rate() == 0.0; }, 60000));
+        ASSERT_TRUE(processEventsUntil([&] { return player.rate() == 0.0; }, waitCeilingMs));
         EXPECT_EQ(outputs.log->rate, c.rate);
         EXPECT_EQ(outputs.log->channels, c.channels);
         EXPECT_EQ(outputs.log->starts, 1);
@@ -406,7 +406,7 @@ TEST(MoviePlayerTest, SoundPausesWithThePictureAndFollowsItsRateForwards)
     ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
     EXPECT_TRUE(log.paused) << "sound before playing";
     player.setRate(1);
-    ASSERT_TRUE(processEventsUntil([&] { return log.bytes > 44100 / 2; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return log.bytes > 44100 / 2; }, waitCeilingMs));
     EXPECT_FALSE(log.paused);
 
     // The rate the output plays at: the movie's own 44.1 kHz times the playing rate.
@@ -455,11 +455,11 @@ TEST(MoviePlayerTest, ARateTheDeviceRefusesIsSilentAndTheSoundComesBackAfter)
     QString error;
     ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
     player.setRate(2);
-    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->rate == 88200; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->rate == 88200; }, waitCeilingMs));
     processEventsUntil([] { return false; }, 300);
     EXPECT_EQ(outputs.log->bytes, 0);
     player.setRate(1);
-    EXPECT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, 30000)) << "the sound stayed off";
+    EXPECT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, waitCeilingMs)) << "the sound stayed off";
     EXPECT_EQ(outputs.log->rate, 44100);
     EXPECT_EQ(turnedOff, 0);
     EXPECT_FALSE(player.isSoundOff());
@@ -475,14 +475,14 @@ TEST(MoviePlayerTest, FramesWaitForTheSoundTheOutputStillHolds)
     QString error;
     ASSERT_TRUE(player.openAndWait(movies().sound, &error, 60000)) << error.toStdString();
     player.setRate(1);
-    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > 0; }, waitCeilingMs));
     int shown = 0;
     QObject::connect(&player, &MoviePlayer::frameChanged, [&] { ++shown; });
     const qint64 at = player.currentTime().timeValue;
     // Half a second of sound (44.1 kHz, 16 bits) played on, the picture and its clock stayed.
     const qint64 halfSecond = 44100;
     qint64 sound = outputs.log->bytes;
-    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > sound + halfSecond; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > sound + halfSecond; }, waitCeilingMs));
     EXPECT_EQ(shown, 0) << "a frame was shown ahead of its sound";
     EXPECT_EQ(player.currentTime().timeValue, at) << "the clock ran ahead of the picture";
     // Paused, the latest frame shows at once, the clock at its place; so it does when the sound fails.
@@ -493,10 +493,10 @@ TEST(MoviePlayerTest, FramesWaitForTheSoundTheOutputStillHolds)
     const int paused = shown;
     player.setRate(1);
     sound = outputs.log->bytes;
-    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > sound + halfSecond; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return outputs.log->bytes > sound + halfSecond; }, waitCeilingMs));
     EXPECT_EQ(shown, paused);
     player.simulateSoundFault();
-    EXPECT_TRUE(processEventsUntil([&] { return shown > 2; }, 30000)) << "frames stayed held without sound";
+    EXPECT_TRUE(processEventsUntil([&] { return shown > 2; }, waitCeilingMs)) << "frames stayed held without sound";
 }
 
 TEST(MoviePlayerTest, ASoundDeviceFaultCostsTheSoundNotThePicture)
@@ -517,14 +517,14 @@ TEST(MoviePlayerTest, ASoundDeviceFaultCostsTheSoundNotThePicture)
         player.open(movies().sound);
         if (when == BeforeOpening)
             player.simulateSoundFault();
-        ASSERT_TRUE(processEventsUntil([&] { return opened > 0 || !failures.isEmpty(); }, 60000));
+        ASSERT_TRUE(processEventsUntil([&] { return opened > 0 || !failures.isEmpty(); }, waitCeilingMs));
         player.setRate(1);
-        ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 300; }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > 300; }, waitCeilingMs));
         const qint64 before = player.currentTime().timeValue;
         const qint64 soundBefore = outputs.log->bytes;
         if (when == WhilePlaying)
             player.simulateSoundFault();
-        EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > before + 300; }, 30000))
+        EXPECT_TRUE(processEventsUntil([&] { return player.currentTime().timeValue > before + 300; }, waitCeilingMs))
             << "the picture stopped with the sound";
         EXPECT_TRUE(failures.isEmpty()) << failures.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(opened, 1);
@@ -622,7 +622,8 @@ TEST(MoviePlayerTest, EveryRoadOutOfThePlayerIsRefusedFromEveryKindOfThread)
         // GStreamer's threads answer while it plays.
         player.setRate(1);
         player.probe({{"file", probe}});
-        ASSERT_TRUE(processEventsUntil([&] { return !answer.isEmpty(); }, 60000)) << "the player did not answer";
+        ASSERT_TRUE(processEventsUntil([&] { return !answer.isEmpty(); }, waitCeilingMs))
+            << "the player did not answer";
         QMap<QString, QString> tried =
             confinementroads::outcomes(answer.value("damage").toString().split(QLatin1Char(',')));
         for (const char *thread : {"main thread", "pool thread", "new thread", "streaming thread"}) {
@@ -653,7 +654,8 @@ TEST(MoviePlayerTest, EveryRoadOutOfThePlayerIsRefusedFromEveryKindOfThread)
         // It still plays: a frame comes after the probe.
         const QImage before = player.currentImage();
         player.setCurrentTime({0, Movie::movieTimeScale});
-        EXPECT_TRUE(processEventsUntil([&] { return player.currentImage().cacheKey() != before.cacheKey(); }, 30000));
+        EXPECT_TRUE(
+            processEventsUntil([&] { return player.currentImage().cacheKey() != before.cacheKey(); }, waitCeilingMs));
         EXPECT_FALSE(player.currentImage().isNull());
     }
     ::close(listener);
@@ -688,8 +690,8 @@ TEST(MoviePlayerTest, EveryRateShowsItsFramesWithTheClockAtTheFrameShown)
         QString error;
         ASSERT_TRUE(player.openAndWait(movies().marked, &error, 60000)) << error.toStdString();
         player.setCurrentTime({c.fromMs * 6 / 10, Movie::movieTimeScale});
-        ASSERT_TRUE(
-            processEventsUntil([&] { return std::abs(markedFrameMs(player.currentImage()) - c.fromMs) <= 80; }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return std::abs(markedFrameMs(player.currentImage()) - c.fromMs) <= 80; },
+                                       waitCeilingMs));
         const auto clockMs = [&] { return player.currentTime().timeValue * 1000 / Movie::movieTimeScale; };
         std::vector<qint64> shown; // the places of the frames shown, in order
         int moving = 0;            // different frames shown while it played
@@ -708,7 +710,8 @@ TEST(MoviePlayerTest, EveryRateShowsItsFramesWithTheClockAtTheFrameShown)
         player.setRate(c.rate);
         // To the last frame (backwards, the first), held frames and all.
         const qint64 lastMs = c.rate > 0 ? 4960 : 0;
-        ASSERT_TRUE(processEventsUntil([&] { return !shown.empty() && std::abs(shown.back() - lastMs) <= 40; }, 60000))
+        ASSERT_TRUE(
+            processEventsUntil([&] { return !shown.empty() && std::abs(shown.back() - lastMs) <= 40; }, waitCeilingMs))
             << "frames stopped at " << (shown.empty() ? -1 : shown.back()) << " ms";
         EXPECT_LE(worst, 200) << "the clock and the picture parted";
         EXPECT_GE(moving, c.leastFrames) << "the picture stood still while the movie played";
@@ -716,7 +719,7 @@ TEST(MoviePlayerTest, EveryRateShowsItsFramesWithTheClockAtTheFrameShown)
         for (size_t i = 1; i < shown.size(); ++i)
             EXPECT_GE((shown[i] - shown[i - 1]) * (c.rate > 0 ? 1 : -1), -40) << "frame " << i << " went back";
         // Stopped at its end, the clock there.
-        EXPECT_TRUE(processEventsUntil([&] { return player.rate() == 0.0; }, 30000));
+        EXPECT_TRUE(processEventsUntil([&] { return player.rate() == 0.0; }, waitCeilingMs));
         EXPECT_NEAR(double(clockMs()), double(c.rate > 0 ? 5000 : 0), 200.0);
     }
 }
@@ -733,19 +736,19 @@ TEST(MoviePlayerTest, ForwardsAfterBackwardsGoesOnFromThePictureShown)
     QString error;
     ASSERT_TRUE(player.openAndWait(movies().marked, &error, 60000)) << error.toStdString();
     player.setCurrentTime({4500 * 6 / 10, Movie::movieTimeScale});
-    ASSERT_TRUE(processEventsUntil([&] { return markedFrameMs(player.currentImage()) >= 4400; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return markedFrameMs(player.currentImage()) >= 4400; }, waitCeilingMs));
     std::vector<qint64> shown;
     QObject::connect(&player, &MoviePlayer::frameChanged,
                      [&](const QImage &image) { shown.push_back(markedFrameMs(image)); });
     player.setRate(-2);
-    ASSERT_TRUE(processEventsUntil([&] { return !shown.empty() && shown.back() <= 3000; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return !shown.empty() && shown.back() <= 3000; }, waitCeilingMs));
     player.setRate(0);
     const qint64 paused = markedFrameMs(player.currentImage());
     const qint64 clock = player.currentTime().timeValue * 1000 / Movie::movieTimeScale;
     EXPECT_LE(std::abs(clock - paused), 200);
     shown.clear();
     player.setRate(1);
-    ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 5; }, 30000));
+    ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 5; }, waitCeilingMs));
     for (const qint64 ms : shown)
         EXPECT_LE(std::abs(ms - paused), 400) << "paused at " << paused << " ms";
 }
@@ -767,10 +770,10 @@ TEST(MoviePlayerTest, ASeekWhilePlayingShowsNoFrameOfThePlaceLeft)
     player.setRate(1);
     for (const qint64 target : {4000, 500, 3000, 1000, 4200, 200, 2500, 600}) {
         SCOPED_TRACE(target);
-        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 2; }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 2; }, waitCeilingMs));
         shown.clear();
         player.setCurrentTime({target * 6 / 10, Movie::movieTimeScale});
-        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 3; }, 30000));
+        ASSERT_TRUE(processEventsUntil([&] { return shown.size() >= 3; }, waitCeilingMs));
         for (const auto &[ms, clock] : shown) {
             EXPECT_GE(ms, target - 80) << "a frame of the place left";
             EXPECT_LE(ms, target + 800) << "a frame of the place left";

@@ -1,3 +1,4 @@
+#include "tests/support/TestEnvironment.h"
 #include "viewers/OVNSlideShow.h"
 #include "viewers/OVNImageLoader.h"
 #include "viewers/OVNSlideShowView.h"
@@ -20,7 +21,7 @@
 
 namespace {
 
-bool waitUntil(const std::function<bool()> &done, int ms = 30000)
+bool waitUntil(const std::function<bool()> &done, int ms = waitCeilingMs)
 {
     QDeadlineTimer deadline(ms);
     while (!done()) {

@@ -1,3 +1,4 @@
+#include "tests/support/TestEnvironment.h"
 #include "../../support/ScriptedAlertPresenter.h"
 #include "output/OVNDiscBurnerSheet.h"
 #include "platform/DiscDrives.h"
@@ -138,7 +139,7 @@ TEST(OVNDiscBurnerSheetTest, OnlyTheSelectedDriveIsHeldAndSpeaks)
     sheet->setFiles({QStringLiteral("/nowhere/a.jpg")});
     sheet->burn();
     // The first drive is selected, although the last one would have spoken before.
-    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, waitCeilingMs);
 
     const struct {
         const char *step;
@@ -191,17 +192,17 @@ TEST(OVNDiscBurnerSheetTest, OnlyTheSelectedDriveIsHeldAndSpeaks)
     };
     for (const auto &s : steps) {
         s.change();
-        QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), QString::fromUtf8(s.status), 10000);
-        QTRY_COMPARE_WITH_TIMEOUT(sheet->okButton()->isEnabled(), *s.button != 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), QString::fromUtf8(s.status), waitCeilingMs);
+        QTRY_COMPARE_WITH_TIMEOUT(sheet->okButton()->isEnabled(), *s.button != 0, waitCeilingMs);
         if (*s.button) {
             EXPECT_EQ(sheet->okButton()->text(), QString::fromUtf8(s.button)) << s.step;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(drives->heldNow(), s.held, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(drives->heldNow(), s.held, waitCeilingMs);
     }
     EXPECT_FALSE(drives->heldDuringScan);
     sheet->cancelButton()->click();
-    QTRY_VERIFY_WITH_TIMEOUT(sheet.isNull(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(drives->heldNow().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(sheet.isNull(), waitCeilingMs);
+    QTRY_VERIFY_WITH_TIMEOUT(drives->heldNow().isEmpty(), waitCeilingMs);
 }
 
 TEST(OVNDiscBurnerSheetTest, CancelMidWriteAsksAndCloseIsRefused)
@@ -212,9 +213,9 @@ TEST(OVNDiscBurnerSheetTest, CancelMidWriteAsksAndCloseIsRefused)
     QPointer<OVNDiscBurnerSheet> sheet = new OVNDiscBurnerSheet(nullptr, drives);
     sheet->setFiles({QStringLiteral("/nowhere/a.jpg")});
     sheet->burn();
-    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), verified, waitCeilingMs);
     sheet->okButton()->click();
-    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), QStringLiteral("Writing Track..."), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(sheet->statusText()->text(), QStringLiteral("Writing Track..."), waitCeilingMs);
     EXPECT_TRUE(OVNDiscBurnerSheet::anyWriting());
 
     presenter->enqueueAnswers({0}); // "Continue Burning"
@@ -227,9 +228,9 @@ TEST(OVNDiscBurnerSheetTest, CancelMidWriteAsksAndCloseIsRefused)
     presenter->enqueueAnswers({1}); // "Stop Burning"
     sheet->cancelButton()->click();
     EXPECT_EQ(presenter->shown().size(), 2);
-    QTRY_VERIFY_WITH_TIMEOUT(sheet.isNull(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(sheet.isNull(), waitCeilingMs);
     EXPECT_FALSE(OVNDiscBurnerSheet::anyWriting());
-    QTRY_VERIFY_WITH_TIMEOUT(drives->heldNow().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(drives->heldNow().isEmpty(), waitCeilingMs);
     Alerts::setPresenter(nullptr);
 }
 
