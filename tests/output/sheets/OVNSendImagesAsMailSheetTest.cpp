@@ -71,7 +71,12 @@ TEST(OVNSendImagesAsMailSheetTest, SizeAndCaptionChoicesReachTheAttachments)
         ASSERT_GE(attach, 0) << c.index;
         const QString attached = lines.value(attach + 1);
         if (c.side == 0) {
-            EXPECT_EQ(attached, picture);
+            // The original goes as a private copy under its own name, byte for byte.
+            EXPECT_NE(attached, picture);
+            EXPECT_EQ(QFileInfo(attached).fileName(), QFileInfo(picture).fileName());
+            QFile sent(attached), original(picture);
+            ASSERT_TRUE(sent.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+            EXPECT_EQ(sent.readAll(), original.readAll());
             continue;
         }
         EXPECT_TRUE(QFileInfo(attached).fileName().startsWith(QStringLiteral("Ostrevan pic.jpg ")))
