@@ -50,11 +50,13 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
         [&] {
             if (!connection->isDBConnectionActive() && !connection->openDBConnection())
                 return false;
-            if (!makesTables || connection->checkForDatabaseSetup())
+            if (!makesTables)
                 return true;
-            if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
-                return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
-            return OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+            return OVNCatalogOpening::makeTablesOnce(*connection, [&] {
+                if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
+                    return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
+                return OVNDBHelper::prefDBCreateLocalDatabase(*connection);
+            });
         },
         sayStatus);
     return connection;

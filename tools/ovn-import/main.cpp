@@ -89,11 +89,12 @@ public:
         if (!m_quiet)
             std::printf("%d/%d %s\n", position, total, ToolText::utf8(path).constData());
     }
-    // The wait for a server that went away is said on standard error, as at the opening.
-    // Once every few seconds at most: sessions that end every few moments are one wait.
+    // The wait for a server that went away is said on standard error, as at the opening (a
+    // re-scan's with how far it got). Once every few seconds at most: sessions that end every few
+    // moments are one wait.
     void importStatus(const QString &text) override
     {
-        if (text != OVNCatalogOpening::waitingText() || (m_said.isValid() && m_said.elapsed() < 5000))
+        if (!text.startsWith(OVNCatalogOpening::waitingText()) || (m_said.isValid() && m_said.elapsed() < 5000))
             return;
         ToolCatalog::sayStatus(text);
         m_said.start();
@@ -134,6 +135,8 @@ volatile std::sig_atomic_t signalled = 0;
 extern "C" void stopOnSignal(int)
 {
     signalled = 1;
+    // Every wait for the catalog server ends too: the opening's, a retry's.
+    OVNCatalogOpening::requestStop();
     if (OVNImportWorker *worker = signalledWorker.load())
         worker->cancel();
 }
@@ -148,6 +151,16 @@ void catchStopSignals()
 }
 
 // Names the paths given when the tool ends before it stored anything of them.
+int noneImported(const QStringList &paths);
+
+// A stop that came while the catalog was being opened or its category found or made: said as the
+// stop it was, never as a server that could not be reached.
+int stoppedBeforeImport(const QStringList &paths)
+{
+    std::fprintf(stderr, "ovn-import: stopped by a signal before anything was imported\n");
+    return noneImported(paths);
+}
+
 int noneImported(const QStringList &paths)
 {
     if (!paths.isEmpty()) {
@@ -196,6 +209,10 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
             categoryId = existing(connection, category, QStringLiteral("C"));
             return true;
         })) {
+        if (signalled) {
+            std::fprintf(stderr, "ovn-import: stopped by a signal before anything was re-scanned\n");
+            return 1;
+        }
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(connection, QStringLiteral("cannot read the category ") + category))
@@ -218,6 +235,10 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
             entries = connection.getEntryFilesForCategory(categoryId);
             return true;
         })) {
+        if (signalled) {
+            std::fprintf(stderr, "ovn-import: stopped by a signal before anything was re-scanned\n");
+            return 1;
+        }
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(connection, QStringLiteral("cannot read the entries of ") + category))
@@ -373,6 +394,8 @@ int importFiles(const QGuiApplication &app)
     if (connection->isDBConnectionActive())
         ToolCatalog::retried(*connection, [&] { return (setUp = connection->checkForDatabaseSetup()) || true; });
     if (!connection->isDBConnectionActive() || !setUp) {
+        if (signalled)
+            return stoppedBeforeImport(given);
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot open the catalog ") + catalog))
@@ -381,6 +404,8 @@ int importFiles(const QGuiApplication &app)
     }
     // The login reads the catalog's users: through a session the server ends meanwhile too.
     if (const QString loginRefusal = ToolCatalog::logIn(*connection); !loginRefusal.isEmpty()) {
+        if (signalled)
+            return stoppedBeforeImport(given);
         ToolStart::refuse(loginRefusal);
         return noneImported(given);
     }
@@ -394,6 +419,8 @@ int importFiles(const QGuiApplication &app)
             categoryId = existing(*connection, category, kind);
             return true;
         })) {
+        if (signalled)
+            return stoppedBeforeImport(given);
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot read the category ") + category))
@@ -417,6 +444,8 @@ int importFiles(const QGuiApplication &app)
                                                            settings.reconnectWaitSeconds, nullptr,
                                                            ToolCatalog::sayStatus, nullptr);
     }
+    if (categoryId.isEmpty() && signalled)
+        return stoppedBeforeImport(given);
     if (categoryId.isEmpty()) {
         std::fprintf(stderr, "ovn-import: %s\n",
                      ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot make the %1 %2")
