@@ -412,6 +412,7 @@ TEST_P(ToolSessionsTest, AStopWhileTheOpeningWaitsEndsTheImportAtOnceAndSaysSo)
         environment.insert(QStringLiteral("PGPASSWORD"), server.password);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(environment);
+        process.setReadChannel(QProcess::StandardError);
         process.start(QStringLiteral(OVN_TOOLS_DIR "/ovn-import"),
                       {catalogThrough(proxy.port()), QStringLiteral("Stopped"), picture});
         ASSERT_TRUE(process.waitForStarted());
