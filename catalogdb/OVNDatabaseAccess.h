@@ -453,7 +453,8 @@ private:
     // Whether a new session may be opened now in place of a lost one. Every retry of the catalog,
     // whoever makes it, comes through here: after a lost session the next is opened at once, and
     // while they keep ending each further one waits OVNCatalogOpening::pauseAfter() the number in
-    // a row, so that a server that lets sessions in and ends them gets a few a second at most.
+    // a row (here, when the last one was let in; else the caller's wait tries again), so that a
+    // server that lets sessions in and ends them gets a few a second at most. False at a stop.
     bool mayReplaceLostSession();
     // Notes a failed statement: counts it and keeps why it failed.
     void noteFailure(Failure why);
@@ -566,4 +567,5 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_replacedAt;
     std::chrono::steady_clock::time_point m_nextReplacementAt;
     int m_replacementsInRow = 0;
+    bool m_lastReplacementOpened = false;
 };

@@ -251,12 +251,23 @@ bool OVNDatabaseAccess::mayReplaceLostSession()
 {
     // A session that lasted this long ends a run of lost ones: the next is opened again at once.
     constexpr std::chrono::seconds lasted{3};
-    const auto now = std::chrono::steady_clock::now();
-    if (m_replacedAt) {
-        if (now < m_nextReplacementAt)
+    auto now = std::chrono::steady_clock::now();
+    if (m_replacedAt && now < m_nextReplacementAt) {
+        // A server that did not let the last one in is tried again by the caller's own wait, which
+        // comes back after its pause; one that let it in and ended it is given the pause here, so
+        // that the next statement still finds a session.
+        if (!m_lastReplacementOpened)
             return false;
-        m_replacementsInRow = now - *m_replacedAt > lasted ? 0 : m_replacementsInRow + 1;
+        while (now < m_nextReplacementAt) {
+            if (OVNCatalogOpening::stopRequested())
+                return false;
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(m_nextReplacementAt - now,
+                                                                                      std::chrono::milliseconds(20)));
+            now = std::chrono::steady_clock::now();
+        }
     }
+    if (m_replacedAt)
+        m_replacementsInRow = now - *m_replacedAt > lasted ? 0 : m_replacementsInRow + 1;
     m_replacedAt = now;
     m_nextReplacementAt = now + OVNCatalogOpening::pauseAfter(m_replacementsInRow);
     return true;
@@ -273,7 +284,8 @@ bool OVNDatabaseAccess::reopenLostPostgresSession()
         m_statementFailure = Failure::Unreachable;
         return false;
     }
-    if (m_pgcon->reset())
+    m_lastReplacementOpened = m_pgcon->reset();
+    if (m_lastReplacementOpened)
         return true;
     qWarning("The catalog server cannot be reached: %s", qUtf8Printable(m_pgcon->errorMessage()));
     setLastError(localized("The catalog server cannot be reached."));
@@ -332,12 +344,12 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
             m_abortedDepth = 0;
             markAborted(1);
         }
-        // Connect again for the next statement, unless a new session was opened a moment ago:
-        // the next statement then opens it when the pause is over.
+        // Connect again for the next statement, after the pause that lost sessions in a row are
+        // given (when the server did not let the last one in, the next statement tries).
         if (!mayReplaceLostSession())
             return;
         const QString message = m_lastErrorMessage;
-        m_pgcon->reset();
+        m_lastReplacementOpened = m_pgcon->reset();
         m_lastErrorMessage = message;
         m_lastErrorLostConnection = true;
         noteServerFull(*m_pgcon);
