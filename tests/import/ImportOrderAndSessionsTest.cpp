@@ -495,7 +495,8 @@ TEST_P(ImportOrderAndSessionsTest, AReScanWaitingForTheServerSaysHowFarItGot)
     EXPECT_EQ(rescanned.importedIds.size(), 30) << qPrintable(rescanned.abortMessage);
     const QStringList waits = observer.said.filter(OVNCatalogOpening::waitingText());
     ASSERT_FALSE(waits.isEmpty()) << qPrintable(observer.said.join(QLatin1Char('|')));
-    static const QRegularExpression counted(QStringLiteral("^Waiting for the catalog server\\.\\.\\. (\\d+) of 30 re-scanned$"));
+    static const QRegularExpression counted(
+        QStringLiteral("^Waiting for the catalog server\\.\\.\\. (\\d+) of 30 re-scanned$"));
     for (const QString &wait : waits) {
         const QRegularExpressionMatch match = counted.match(wait);
         ASSERT_TRUE(match.hasMatch()) << qPrintable(wait);
