@@ -101,7 +101,8 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQL
     for (bool told = false;;) {
         const quint64 failures = connection->failureCount();
         ok = (connection->isDBConnectionActive() || connection->openDBConnection())
-             && (connection->checkForDatabaseSetup() || OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection));
+             && OVNCatalogOpening::makeTablesOnce(
+                 *connection, [&] { return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection); });
         if (ok || !OVNCatalogOpening::failedForLostServer(*connection, failures)
             || (!connection->isDBConnectionActive() && !connection->openDBConnection())
             || !OVNCatalogOpening::resume(*connection, deadline, {}, nullptr, &told))

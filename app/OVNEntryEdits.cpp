@@ -176,6 +176,9 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
     QList<int> stored;
     for (int from = 0; from < count;) {
         const int to = std::min(count, from + batchLimit);
+        // A server that stops answering holds a statement until the connection gives it up: that
+        // time is time without progress too.
+        const auto tried = std::chrono::steady_clock::now();
         if (const std::optional<BatchOutcome> done =
                 writeEntriesOnce(connection, from, to, write, judge, from < lostUpTo)) {
             stored += done->stored;
@@ -197,9 +200,8 @@ QList<int> writeEachEntry(OVNDatabaseAccess &connection, int count, Write write,
             continue;
         }
         lostUpTo = std::max(lostUpTo, to);
-        const auto now = std::chrono::steady_clock::now();
         if (troubleSince == noTrouble)
-            troubleSince = now;
+            troubleSince = tried;
         batchLimit = std::max(1, (to - from) / 2);
         // The lost session's process gone first: what its commit stored is what the next try sees.
         if (!OVNCatalogOpening::resume(connection, troubleSince + std::chrono::seconds(waitSeconds), status, nullptr,
@@ -276,8 +278,14 @@ QString OVNEntryEdits::levelOf(const QString &categoryId) const
     // Asked again on a new session while sessions end, and while the server is away for up to 30
     // seconds: an unanswered question is never taken for a refusal.
     OVNDatabaseAccess::CategoryAccess access;
-    OVNCatalogOpening::retried(
-        *m_db, [&] { access = m_db->categoryAccessNow(categoryId); }, m_status, waitSeconds());
+    if (!OVNCatalogOpening::retried(
+            *m_db, [&] { access = m_db->categoryAccessNow(categoryId); }, m_status, waitSeconds())
+        && m_db->lastFailure() == OVNDatabaseAccess::Failure::Unreachable) {
+        // The command's time is over: asking again would wait as long once more.
+        const OVNCategoryAccess::Refusal why = OVNCategoryAccess::readFailure(*m_db);
+        m_unchecked.insert(categoryId, {why.title, why.text});
+        return *m_levels.insert(categoryId, QString());
+    }
     const bool excluded = m_db->useAuthentication() && m_db->authGroupMids().isEmpty();
     if (access.status == OVNDatabaseAccess::CategoryAccess::Status::Found && !excluded)
         return *m_levels.insert(categoryId, access.level);

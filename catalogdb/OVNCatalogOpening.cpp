@@ -6,7 +6,28 @@
 #include <chrono>
 #include <thread>
 
+#include <QRandomGenerator>
+
 namespace OVNCatalogOpening {
+
+namespace {
+// Lock-free, so that a signal handler may set it.
+std::atomic<bool> stopAll{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+} // namespace
+
+void requestStop() { stopAll.store(true); }
+
+bool stopRequested() { return stopAll.load(); }
+
+const std::atomic<bool> *stopFlag() { return &stopAll; }
+
+std::chrono::milliseconds pauseAfter(int tries)
+{
+    const int base = std::min(1000, 50 << std::clamp(tries, 0, 5));
+    const int spread = base / 5;
+    return std::chrono::milliseconds(base - spread + int(QRandomGenerator::global()->bounded(2 * spread + 1)));
+}
 
 QString waitingText() { return QStringLiteral("Waiting for the catalog server..."); }
 
@@ -42,35 +63,47 @@ private:
     std::chrono::steady_clock::time_point m_since{};
 };
 
+bool stopped(const std::atomic<bool> *cancelled) { return (cancelled && cancelled->load()) || stopRequested(); }
+
+// Sleeps `pause`, or until `deadline` when that comes first, looking for a cancel or a stop every
+// 20 ms. False when one came.
+bool pauseUnlessStopped(std::chrono::milliseconds pause, std::chrono::steady_clock::time_point deadline,
+                        const std::atomic<bool> *cancelled)
+{
+    const auto until = std::min(deadline, std::chrono::steady_clock::now() + pause);
+    for (;;) {
+        if (stopped(cancelled))
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until)
+            return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(until - now, std::chrono::milliseconds(20)));
+    }
+}
+
 } // namespace
 
 bool waitForServer(OVNDatabaseAccess &db, int seconds, const std::atomic<bool> *cancelled, const Status &status)
 {
-    const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
-    if (isCancelled())
+    if (stopped(cancelled))
         return false;
     if (answers(db))
         return true;
     if (status)
         status(waitingText());
-    // Asked again soon at first (a session that ended is usually begun again at once), then once a
-    // second.
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::seconds(std::max(1, seconds));
-    auto pause = std::chrono::milliseconds(50);
+    // Asked again soon at first (a session that ended is usually begun again at once), then about
+    // once a second.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, seconds));
     FullServerWatch full;
     full.waitedOut(db);
-    while (std::chrono::steady_clock::now() < deadline) {
-        for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
-            if (isCancelled())
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+    for (int tries = 0; std::chrono::steady_clock::now() < deadline; ++tries) {
+        if (!pauseUnlessStopped(pauseAfter(tries), deadline, cancelled))
+            return false;
         if (answers(db))
             return true;
         if (full.waitedOut(db))
             return false;
-        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
     }
     return false;
 }
@@ -88,12 +121,10 @@ bool failedForLostServer(const OVNDatabaseAccess &db, quint64 failuresBefore)
 bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadline, const Status &status,
             const std::atomic<bool> *cancelled, bool *told)
 {
-    const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
-    auto pause = std::chrono::milliseconds(50);
     FullServerWatch full;
     full.waitedOut(db);
-    for (;;) {
-        if (isCancelled())
+    for (int tries = 0;; ++tries) {
+        if (stopped(cancelled))
             return false;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline)
@@ -108,21 +139,37 @@ bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadlin
         if (db.isDBConnectionActive() && answers(db)) {
             if (db.waitForEndedSession(left))
                 return true;
-            continue; // asked through a session that ended too, or still there at the deadline
-        }
-        if (!*told && status) {
+            // Asked through a session that ended too, or still there at the deadline.
+        } else if (!*told && status) {
             status(waitingText());
             *told = true;
         }
-        // Soon at first (a session that ended is usually begun again at once), then once a second,
-        // as a running import tries.
-        for (auto slept = std::chrono::milliseconds(0); slept < pause; slept += std::chrono::milliseconds(50)) {
-            if (isCancelled())
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        pause = std::min(pause * 2, std::chrono::milliseconds(1000));
+        // Soon at first (a session that ended is usually begun again at once), then about once a
+        // second, as a running import tries.
+        if (!pauseUnlessStopped(pauseAfter(tries), deadline, cancelled))
+            return false;
     }
+}
+
+bool makeTablesOnce(OVNDatabaseAccess &db, const std::function<bool()> &make)
+{
+    if (db.checkForDatabaseSetup())
+        return true;
+    if (db.vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
+        return make();
+    // Any number the catalog's own statements use for nothing else.
+    static const QString lock = QStringLiteral("select pg_advisory_lock(7214805)");
+    static const QString unlock = QStringLiteral("select pg_advisory_unlock(7214805)");
+    if (!db.runSQLCommand(lock))
+        return false;
+    // Whoever held the lock before may have made them meanwhile.
+    const quint64 failures = db.failureCount();
+    const bool there = db.checkForDatabaseSetup();
+    const bool made = there || (db.failureCount() == failures && make());
+    // A session lost on the way took the lock with it; its loss stays the failure the caller reads.
+    if (!failedForLostServer(db, failures))
+        db.runSQLCommand(unlock);
+    return made;
 }
 
 bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps, const Status &status,
@@ -136,7 +183,7 @@ bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps,
             return true;
         // Inside a transaction of the caller's the session took the transaction with it: the
         // caller makes the whole of it again.
-        if (!failedForLostServer(db, failures) || (cancelled && cancelled->load()) || db.transactionDepth() > 0)
+        if (!failedForLostServer(db, failures) || stopped(cancelled) || db.transactionDepth() > 0)
             return false;
         if (!resume(db, deadline, status, cancelled, &told))
             return false;

@@ -19,6 +19,21 @@ using Status = std::function<void(const QString &)>;
 // The text said while the server is waited for: "Waiting for the catalog server...".
 QString waitingText();
 
+// A stop of every wait of this process (a tool's SIGTERM or SIGINT): safe to call from a signal
+// handler. From then on every wait for the server and every retry ends at once, as at cancel, and
+// stopRequested() says why.
+void requestStop();
+bool stopRequested();
+// The flag itself, for waits below this layer (a connection being made).
+const std::atomic<bool> *stopFlag();
+
+// The pause before try `tries` + 1 after as many failed tries in a row: 50 ms doubling to a second,
+// each a fifth more or less at random, so that clients that lost their sessions together do not
+// all come back in the same moment. Every retry of the catalog (a wait for the server, a new
+// session after a lost one) is paced by it: a server whose sessions keep ending gets a few tries a
+// second at most from each connection.
+std::chrono::milliseconds pauseAfter(int tries);
+
 // Whether the server answers a statement now (a catalog file always does).
 bool answers(OVNDatabaseAccess &db);
 
@@ -47,6 +62,12 @@ bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadlin
 // Whether the steps succeeded.
 bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps, const Status &status,
          const std::atomic<bool> *cancelled = nullptr);
+
+// Makes the catalog's tables with `make` unless they are there. On a server, one client at a time
+// (an advisory lock of the database's, let go when the session ends, however it ends): clients
+// that open an empty database together wait for the first, then find its tables, rather than
+// running the same statements into each other. Whether the tables are there.
+bool makeTablesOnce(OVNDatabaseAccess &db, const std::function<bool()> &make);
 
 // How long every reader and writer goes on through a server that does not answer or sessions that
 // end, in the program as in the tools.

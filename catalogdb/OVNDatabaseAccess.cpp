@@ -37,6 +37,12 @@ void OVNDatabaseAccess::setFallbackPassword(const QString &password)
     m_dbFallbackPassword = password;
 }
 
+void OVNDatabaseAccess::setAnswerWait(std::chrono::milliseconds wait)
+{
+    std::lock_guard lock(m_mutex);
+    m_answerWait = wait;
+}
+
 std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() const
 {
     auto sibling = std::make_unique<OVNDatabaseAccess>();
@@ -45,6 +51,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNDatabaseAccess::openSiblingConnection() co
         sibling->setConnectionDetails(m_dbVendor, m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
         sibling->m_dbFallbackPassword = m_dbFallbackPassword;
         sibling->m_createsMissingFile = m_createsMissingFile;
+        sibling->m_answerWait = m_answerWait;
         // A worker checks privileges as the user of the window that started it.
         sibling->m_useauthentication = m_useauthentication.load();
         sibling->m_authusername = m_authusername;

@@ -69,6 +69,10 @@ public:
     // a password that neither PGPASSWORD nor ~/.pgpass gave. Kept until the next
     // setConnectionDetails().
     void setFallbackPassword(const QString &password);
+    // How long a server statement's answer is waited for before its session is dropped as lost
+    // (30 seconds, the time every reader and writer waits for the server); for sessions opened
+    // from now on.
+    void setAnswerWait(std::chrono::milliseconds wait);
     // A new connection with this one's settings, opened (test it with isDBConnectionActive()):
     // workers of a window write to the same catalog as the window, whatever the preferences say
     // by now, and as the same catalog user (taken over as this one found it, not looked up again).
@@ -474,6 +478,12 @@ private:
     // opened again first, so that the first statement after an outage does not fail for nothing.
     // False (with the failure set) when the server still cannot be reached.
     bool reopenLostPostgresSession();
+    // Whether a new session may be opened now in place of a lost one. Every retry of the catalog,
+    // whoever makes it, comes through here: after a lost session the next is opened at once, and
+    // while they keep ending each further one waits OVNCatalogOpening::pauseAfter() the number in
+    // a row (here, when the last one was let in; else the caller's wait tries again), so that a
+    // server that lets sessions in and ends them gets a few a second at most. False at a stop.
+    bool mayReplaceLostSession();
     // Notes a failed statement: counts it and keeps why it failed.
     void noteFailure(Failure why);
     void setLastError(const QString &message);
@@ -589,4 +599,10 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_searchAbandonAt;
     std::function<bool()> m_searchStopRequested;
     QString m_lastSqlState;
+    std::chrono::milliseconds m_answerWait{30000};
+    // The pace of new sessions in place of lost ones (mayReplaceLostSession).
+    std::optional<std::chrono::steady_clock::time_point> m_replacedAt;
+    std::chrono::steady_clock::time_point m_nextReplacementAt;
+    int m_replacementsInRow = 0;
+    bool m_lastReplacementOpened = false;
 };

@@ -2,6 +2,7 @@
 // and what follows a failed one.
 
 #include "catalogdb/OVNDatabaseAccess.h"
+#include "catalogdb/OVNCatalogOpening.h"
 
 #include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNResultRow.h"
@@ -165,6 +166,8 @@ bool OVNDatabaseAccess::openPostgres()
     PostgresConnection::Settings settings =
         PostgresConnection::settingsFor(m_dbHost, m_dbUser, m_dbPassword, m_dbDatabase);
     settings.fallbackPassword = m_dbFallbackPassword;
+    settings.stop = OVNCatalogOpening::stopFlag();
+    settings.answerWait = m_answerWait;
     if (!connection->open(settings)) {
         setLastError(connection->errorMessage());
         // A server that does not answer, or ended the session while it was being made, may come
@@ -244,11 +247,45 @@ OVNDatabaseAccess::StatementResult OVNDatabaseAccess::executePostgres(const QStr
     }
 }
 
+bool OVNDatabaseAccess::mayReplaceLostSession()
+{
+    // A session that lasted this long ends a run of lost ones: the next is opened again at once.
+    constexpr std::chrono::seconds lasted{3};
+    auto now = std::chrono::steady_clock::now();
+    if (m_replacedAt && now < m_nextReplacementAt) {
+        // A server that did not let the last one in is tried again by the caller's own wait, which
+        // comes back after its pause; one that let it in and ended it is given the pause here, so
+        // that the next statement still finds a session.
+        if (!m_lastReplacementOpened)
+            return false;
+        while (now < m_nextReplacementAt) {
+            if (OVNCatalogOpening::stopRequested())
+                return false;
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(m_nextReplacementAt - now,
+                                                                                      std::chrono::milliseconds(20)));
+            now = std::chrono::steady_clock::now();
+        }
+    }
+    if (m_replacedAt)
+        m_replacementsInRow = now - *m_replacedAt > lasted ? 0 : m_replacementsInRow + 1;
+    m_replacedAt = now;
+    m_nextReplacementAt = now + OVNCatalogOpening::pauseAfter(m_replacementsInRow);
+    return true;
+}
+
 bool OVNDatabaseAccess::reopenLostPostgresSession()
 {
     if (m_transactionDepth > 0 || !m_pgcon->isBroken())
         return true;
-    if (m_pgcon->reset())
+    if (!mayReplaceLostSession()) {
+        // Too soon after the last new session: the caller's retry comes back when the pause is over.
+        setLastError(localized("The catalog server cannot be reached."));
+        m_lastErrorLostConnection = true;
+        m_statementFailure = Failure::Unreachable;
+        return false;
+    }
+    m_lastReplacementOpened = m_pgcon->reset();
+    if (m_lastReplacementOpened)
         return true;
     qWarning("The catalog server cannot be reached: %s", qUtf8Printable(m_pgcon->errorMessage()));
     setLastError(localized("The catalog server cannot be reached."));
@@ -307,9 +344,12 @@ void OVNDatabaseAccess::recoverPostgresAfterFailure()
             m_abortedDepth = 0;
             markAborted(1);
         }
-        // Connect again for the next statement.
+        // Connect again for the next statement, after the pause that lost sessions in a row are
+        // given (when the server did not let the last one in, the next statement tries).
+        if (!mayReplaceLostSession())
+            return;
         const QString message = m_lastErrorMessage;
-        m_pgcon->reset();
+        m_lastReplacementOpened = m_pgcon->reset();
         m_lastErrorMessage = message;
         m_lastErrorLostConnection = true;
         noteServerFull(*m_pgcon);
@@ -363,7 +403,7 @@ bool OVNDatabaseAccess::waitForEndedSession(int seconds)
             runSQLCommand(QStringLiteral("select pg_terminate_backend($1)"), {pid});
             terminated = true;
         }
-        if (now >= deadline)
+        if (now >= deadline || OVNCatalogOpening::stopRequested())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

@@ -418,10 +418,8 @@ private:
     bool work(std::deque<Entry> &queue, bool commitAtEnd)
     {
         // Time spent waiting for files between two calls is no time of sessions that kept ending.
-        if (m_troubleSince) {
-            *m_troubleSince += std::chrono::steady_clock::now() - m_lastWork;
+        if (m_troubleBegan)
             *m_troubleBegan += std::chrono::steady_clock::now() - m_lastWork;
-        }
         while (!m_stop) {
             if (!queue.empty()) {
                 Entry entry = std::move(queue.front());
@@ -671,8 +669,8 @@ private:
         m_batchDepth = 0;
         ++m_losses;
         const auto now = std::chrono::steady_clock::now();
-        if (!m_troubleSince)
-            m_troubleSince = m_troubleBegan = now;
+        if (!m_troubleBegan)
+            m_troubleBegan = now;
         // Smaller batches until one is kept again: sessions that end every few moments still let
         // a batch of one through.
         if (!m_pending.empty())
@@ -712,31 +710,27 @@ private:
             queue.push_front({std::move(entry->result), {}});
     }
 
-    // Whether the server answers, waiting for it up to the stated time when it does not. False
-    // (with the cause noted) when it did not, when its sessions have kept ending for that long
-    // while it answered without a batch being kept, and at cancel.
+    // Whether the server answers, waiting for it within the stated time since the trouble began
+    // (one budget for the waits and the tries between them). False (with the cause noted) when it
+    // did not answer in that time, when its sessions kept ending for the rest of it while it
+    // answered without a batch being kept, and at cancel or a stop.
     bool waitForServer()
     {
         const auto limit = std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds));
-        if (m_cancelled.load())
+        if (m_cancelled.load() || OVNCatalogOpening::stopRequested())
             return false;
-        // Nothing kept for the stated time of sessions that ended while the server answered, or
-        // for twice that time in all (a server that keeps going away for moments and coming back
-        // without letting anything through is no server to wait for either).
         const auto now = std::chrono::steady_clock::now();
-        if ((m_troubleSince && now - *m_troubleSince >= limit)
-            || (m_troubleBegan && now - *m_troubleBegan >= 2 * limit)) {
+        const auto spent = m_troubleBegan ? now - *m_troubleBegan : std::chrono::steady_clock::duration::zero();
+        if (spent >= limit) {
             m_lost = LostCause::SessionsKeptEnding;
             return false;
         }
-        if (!OVNCatalogOpening::waitForServer(m_connection, m_settings.reconnectWaitSeconds, &m_cancelled, m_status)) {
-            if (!m_cancelled.load())
+        const int left = int(std::chrono::ceil<std::chrono::seconds>(limit - spent).count());
+        if (!OVNCatalogOpening::waitForServer(m_connection, left, &m_cancelled, m_status)) {
+            if (!m_cancelled.load() && !OVNCatalogOpening::stopRequested())
                 m_lost = LostCause::Unreachable;
             return false;
         }
-        // Time spent without a server is no time of sessions that kept ending.
-        if (m_troubleSince)
-            *m_troubleSince += std::chrono::steady_clock::now() - now;
         return true;
     }
 
@@ -747,7 +741,6 @@ private:
         m_pending.clear();
         m_batch.reset();
         m_batchDepth = 0;
-        m_troubleSince.reset();
         m_troubleBegan.reset();
         m_batchLimit = std::min(m_batchLimit * 2, fullBatch());
     }
@@ -767,9 +760,8 @@ private:
     std::vector<Kept> m_kept;
     std::optional<OVNCategoryAccess::Refusal> m_refusal;
     qsizetype m_batchLimit = fullBatch();
-    // Since when sessions have been lost without a batch kept in between; none while all is well.
-    std::optional<std::chrono::steady_clock::time_point> m_troubleSince;
-    // When that began, waits for the server included.
+    // Since when sessions have been lost without a batch kept in between, waits for the server
+    // included; none while all is well.
     std::optional<std::chrono::steady_clock::time_point> m_troubleBegan;
     std::chrono::steady_clock::time_point m_lastWork;
     int m_losses = 0;

@@ -3,6 +3,7 @@
 
 #include "import/OVNImportWorker.h"
 
+#include "catalogdb/OVNCatalogOpening.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "catalogdb/OVNDatabaseTransaction.h"
 #include "decoding/DecodeInterrupt.h"
@@ -205,14 +206,19 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
     std::vector<Change> changes;
     std::unique_ptr<OVNDatabaseTransaction> batch;
     size_t applied = 0; // the changes made in the open batch
-    std::optional<std::chrono::steady_clock::time_point> troubleSince;
-    // When that began, waits for the server included.
+    // Since when sessions have been lost without a batch kept in between, waits for the server
+    // included; none while all is well.
     std::optional<std::chrono::steady_clock::time_point> troubleBegan;
     std::optional<OVNCategoryAccess::Refusal> refusal;
     enum class Lost { No, Unreachable, SessionsKeptEnding } lost = Lost::No;
-    const auto status = [observer](const QString &text) {
-        if (observer)
-            observer->importStatus(text);
+    // A wait for the server says how far the re-scan has got: it may be long.
+    const auto status = [observer, &summary](const QString &text) {
+        if (!observer)
+            return;
+        observer->importStatus(
+            text == OVNCatalogOpening::waitingText()
+                ? text + QStringLiteral(" %1 of %2 re-scanned").arg(summary.importedIds.size()).arg(summary.total)
+                : text);
     };
     // Changes per batch: halved after each lost session (down to one) and doubled after each batch
     // kept, as the import does, so that sessions that end every few moments still let batches through.
@@ -226,20 +232,18 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
             batchLimit = std::max<qsizetype>(1, std::min(batchLimit, qsizetype(changes.size())) / 2);
         const auto now = std::chrono::steady_clock::now();
         const auto limit = std::chrono::seconds(std::max(1, m_settings.reconnectWaitSeconds));
-        // As the import: nothing kept for the stated time of sessions ending while the server
-        // answered, or for twice that time in all, waits included, ends the re-scan.
-        if (!troubleSince) {
-            troubleSince = troubleBegan = now;
-        } else if (now - *troubleSince >= limit || now - *troubleBegan >= 2 * limit) {
+        // As the import: one budget, the stated time without a batch kept, waits included.
+        if (!troubleBegan)
+            troubleBegan = now;
+        if (now - *troubleBegan >= limit) {
             lost = Lost::SessionsKeptEnding;
             return false;
         }
-        if (!OVNCatalogSession::waitForServer(*connection, m_settings.reconnectWaitSeconds, m_cancelled.get(),
-                                              status)) {
-            lost = isCancelled() ? Lost::No : Lost::Unreachable;
+        const int left = int(std::chrono::ceil<std::chrono::seconds>(limit - (now - *troubleBegan)).count());
+        if (!OVNCatalogSession::waitForServer(*connection, left, m_cancelled.get(), status)) {
+            lost = isCancelled() || OVNCatalogOpening::stopRequested() ? Lost::No : Lost::Unreachable;
             return false;
         }
-        *troubleSince += std::chrono::steady_clock::now() - now;
         return true;
     };
     const auto failure = [&] {
@@ -316,7 +320,6 @@ OVNImportWorker::Summary OVNImportWorker::reprocess(const QVariantList &records,
                 changes.erase(changes.begin(), changes.begin() + qsizetype(count));
                 batch.reset();
                 applied = 0;
-                troubleSince.reset();
                 troubleBegan.reset();
                 batchLimit = std::min(batchLimit * 2, fullBatch);
                 continue;

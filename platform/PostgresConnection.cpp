@@ -280,13 +280,17 @@ PostgresConnection::Attempt PostgresConnection::connectWith(const QString &passw
         while (polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
+            if (left.count() <= 0 || (m_settings.stop && m_settings.stop->load()))
                 break;
             pollfd socket{libpq().PQsocket(connection), short(polling == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
             if (socket.fd < 0)
                 break;
-            if (::poll(&socket, 1, int(left.count())) < 0 && errno != EINTR)
+            // In slices, so that a stop is heard while a server that does not answer is waited for.
+            const int ready = ::poll(&socket, 1, int(std::min<qint64>(left.count(), 100)));
+            if (ready < 0 && errno != EINTR)
                 break;
+            if (ready <= 0)
+                continue;
             polling = libpq().PQconnectPoll(connection);
         }
         if (polling != PGRES_POLLING_OK && polling != PGRES_POLLING_FAILED) {
@@ -525,40 +529,44 @@ PostgresResult PostgresConnection::execute(const QString &sql, const QList<Postg
     }
     const QByteArray text = sql.toUtf8();
     const BoundParameters bound(parameters);
-    // The extended protocol that PQexecParams speaks refuses a second statement in the text.
-    result.m_result.reset(libpq().PQexecParams(m_connection.get(), text.constData(), bound.count(), bound.types.data(),
-                                               bound.values.data(), bound.lengths.data(), bound.formats.data(),
-                                               binaryFormat));
-    const ExecStatusType status = result.m_result ? libpq().PQresultStatus(result.m_result.get()) : PGRES_FATAL_ERROR;
-    result.m_ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-    if (!result.m_ok)
-        takeFailureLocked(result);
-    return result;
-}
-
-PostgresResult PostgresConnection::executeWithin(const QString &sql, std::chrono::steady_clock::time_point abandonAt,
-                                                 const std::function<bool()> &stopped)
-{
-    // How long a statement that was asked to stop is waited for before its session is dropped.
-    constexpr std::chrono::milliseconds stopGrace{1500};
-    bool stopSeen = false;
-    PostgresResult result;
-    std::lock_guard lock(m_mutex);
-    if (!m_connection) {
-        result.m_error = m_error = QStringLiteral("not connected");
+    if (m_settings.answerWait.count() <= 0) {
+        // The extended protocol that PQexecParams speaks refuses a second statement in the text.
+        result.m_result.reset(libpq().PQexecParams(m_connection.get(), text.constData(), bound.count(),
+                                                   bound.types.data(), bound.values.data(), bound.lengths.data(),
+                                                   bound.formats.data(), binaryFormat));
+        const ExecStatusType status = result.m_result ? libpq().PQresultStatus(result.m_result.get())
+                                                      : PGRES_FATAL_ERROR;
+        result.m_ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+        if (!result.m_ok)
+            takeFailureLocked(result);
         return result;
     }
-    const QByteArray text = sql.toUtf8();
-    if (libpq().PQsendQueryParams(m_connection.get(), text.constData(), 0, nullptr, nullptr, nullptr, nullptr,
-                                  binaryFormat)
+    if (libpq().PQsendQueryParams(m_connection.get(), text.constData(), bound.count(), bound.types.data(),
+                                  bound.values.data(), bound.lengths.data(), bound.formats.data(), binaryFormat)
         != 1) {
         takeFailureLocked(result);
         return result;
     }
-    // The server looks at its time limit and at cancel requests only between steps of its own, and
-    // one step (a LIKE over a long text) may run for many seconds; the answer is waited for until
-    // `abandonAt` only, and then the session is dropped, so that the caller is back at once.
-    bool abandoned = false;
+    // A server that stopped answering (a network that holds the packets, a host that went away
+    // without closing anything) is not waited for past the answer wait: the session is dropped, so
+    // that the caller's own wait for the server, and its time, take over.
+    if (!awaitAnswerLocked(std::chrono::steady_clock::now() + m_settings.answerWait, {})) {
+        // A cancel request would go the same silent way and wait for its answer as long.
+        dropSessionLocked(false);
+        result.m_error = m_error = QStringLiteral("The catalog server did not answer for %1 seconds.")
+                                       .arg(std::chrono::ceil<std::chrono::seconds>(m_settings.answerWait).count());
+        result.m_sqlState = QStringLiteral("08006");
+        return result;
+    }
+    return takeResultsLocked();
+}
+
+bool PostgresConnection::awaitAnswerLocked(std::chrono::steady_clock::time_point abandonAt,
+                                           const std::function<bool()> &stopped)
+{
+    // How long a statement that was asked to stop is waited for before its session is dropped.
+    constexpr std::chrono::milliseconds stopGrace{1500};
+    bool stopSeen = false;
     while (libpq().PQisBusy(m_connection.get()) == 1) {
         if (!stopSeen && stopped && stopped()) {
             stopSeen = true;
@@ -566,34 +574,35 @@ PostgresResult PostgresConnection::executeWithin(const QString &sql, std::chrono
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(abandonAt - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            abandoned = true;
-            break;
-        }
+        if (left.count() <= 0)
+            return false;
         pollfd socket{libpq().PQsocket(m_connection.get()), POLLIN, 0};
         const int ready = ::poll(&socket, 1, int(std::min<qint64>(left.count(), 200)));
-        if (ready < 0 && errno != EINTR) {
-            abandoned = true;
-            break;
-        }
+        if (ready < 0 && errno != EINTR)
+            return false;
         if (ready > 0 && libpq().PQconsumeInput(m_connection.get()) != 1)
             break; // the session is lost: PQgetResult says so
     }
-    if (abandoned) {
-        {
-            std::lock_guard cancelLock(m_cancelMutex);
-            if (m_cancel) {
-                char message[256] = {};
-                libpq().PQcancel(m_cancel.get(), message, int(sizeof message));
-            }
-            m_cancel.reset();
+    return true;
+}
+
+void PostgresConnection::dropSessionLocked(bool askToEnd)
+{
+    {
+        std::lock_guard cancelLock(m_cancelMutex);
+        if (m_cancel && askToEnd) {
+            char message[256] = {};
+            libpq().PQcancel(m_cancel.get(), message, int(sizeof message));
         }
-        m_connection.reset();
-        m_ended = true;
-        result.m_error = m_error = QStringLiteral("canceling statement due to statement timeout");
-        result.m_sqlState = QStringLiteral("57014");
-        return result;
+        m_cancel.reset();
     }
+    m_connection.reset();
+    m_ended = true;
+}
+
+PostgresResult PostgresConnection::takeResultsLocked()
+{
+    PostgresResult result;
     bool failed = false;
     while (PGresult *next = libpq().PQgetResult(m_connection.get())) {
         const ExecStatusType status = libpq().PQresultStatus(next);
@@ -610,6 +619,34 @@ PostgresResult PostgresConnection::executeWithin(const QString &sql, std::chrono
     if (!result.m_ok)
         takeFailureLocked(result);
     return result;
+}
+
+PostgresResult PostgresConnection::executeWithin(const QString &sql, std::chrono::steady_clock::time_point abandonAt,
+                                                 const std::function<bool()> &stopped)
+{
+    PostgresResult result;
+    std::lock_guard lock(m_mutex);
+    if (!m_connection) {
+        result.m_error = m_error = QStringLiteral("not connected");
+        return result;
+    }
+    const QByteArray text = sql.toUtf8();
+    if (libpq().PQsendQueryParams(m_connection.get(), text.constData(), 0, nullptr, nullptr, nullptr, nullptr,
+                                  binaryFormat)
+        != 1) {
+        takeFailureLocked(result);
+        return result;
+    }
+    // The server looks at its time limit and at cancel requests only between steps of its own, and
+    // one step (a LIKE over a long text) may run for many seconds; the answer is waited for until
+    // `abandonAt` only, and then the session is dropped, so that the caller is back at once.
+    if (!awaitAnswerLocked(abandonAt, stopped)) {
+        dropSessionLocked(true);
+        result.m_error = m_error = QStringLiteral("canceling statement due to statement timeout");
+        result.m_sqlState = QStringLiteral("57014");
+        return result;
+    }
+    return takeResultsLocked();
 }
 
 PostgresResult PostgresConnection::executeRowByRow(const QString &sql, const QList<PostgresParameter> &parameters,

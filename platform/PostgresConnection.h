@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -84,6 +85,11 @@ public:
         QString fallbackPassword;
         QString database;
         int connectTimeoutSeconds = 5;
+        // When set, a connection being made is given up as soon as it is true.
+        const std::atomic<bool> *stop = nullptr;
+        // When above zero, execute() waits this long at most for a statement's answer, and then
+        // drops the session (isBroken() is true, reset() makes a new one).
+        std::chrono::milliseconds answerWait{0};
     };
     enum class TransactionState { Idle, InTransaction, Failed, Unknown };
 
@@ -167,6 +173,14 @@ private:
     Attempt connectWith(const QString &password) const;
     // Takes a failed result's message and SQLSTATE.
     void takeFailureLocked(PostgresResult &result);
+    // Waits for the answer of the statement sent, until `abandonAt`, or a moment after `stopped`
+    // first answers true. False when it did not come by then.
+    bool awaitAnswerLocked(std::chrono::steady_clock::time_point abandonAt, const std::function<bool()> &stopped);
+    // Drops the session, first asking the server to end the statement running now when
+    // `askToEnd`.
+    void dropSessionLocked(bool askToEnd);
+    // The statement's result once its answer is there.
+    PostgresResult takeResultsLocked();
 
     mutable std::mutex m_mutex;
     std::unique_ptr<pg_conn, Finish> m_connection;

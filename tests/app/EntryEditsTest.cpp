@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <QElapsedTimer>
+
 #include <thread>
 
 namespace {
@@ -380,6 +382,75 @@ TEST_P(ServerEntryEditsTest, RatingsAndTurnsMadeWhileTheServerRestartsAreStored)
             EXPECT_EQ(stored(mid, "rating"), QString::number(rating));
             EXPECT_EQ(stored(mid, "orientation"), QString::number(orientation));
         }
+    }
+}
+
+// A rating met by a server that stays away, or a network that goes silent, for longer than the
+// command's time fails within that time, says so, and is not stored when the server is back.
+TEST_P(ServerEntryEditsTest, ARatingMetByAServerAwayPastTheBudgetFailsInTimeAndIsNotStoredLater)
+{
+    using namespace std::chrono_literals;
+    const PgTestServer server = *pgTestServer();
+    constexpr int budget = 3;
+    const struct {
+        const char *name;
+        bool silent;
+        double atMostSeconds;
+    } cases[] = {
+        {"server away", false, budget + 2},
+        // A statement without an answer is given up after the answer wait; a new session on a
+        // silent network after the connect timeout (5 seconds).
+        {"network silent", true, budget + 8},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionCutProxy proxy(server.port, {});
+        OVNDatabaseAccess through;
+        through.setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                     server.user, server.password, m_pgDatabase);
+        through.setAnswerWait(1s);
+        ASSERT_TRUE(through.openDBConnection());
+        OVNEntryEdits edits(&through);
+        QList<OVNEntryEdits::Target> list;
+        for (const QString &mid : mids)
+            list.append({mid, shots, -1, {}, std::nullopt});
+        QStringList said;
+        QElapsedTimer clock;
+        // As the window's wait: what is left of the command's time, one second at least.
+        edits.setWaitingStatus([&said](const QString &text) { said.append(text); },
+                               [&clock] { return std::max(1, budget - int(clock.elapsed() / 1000)); });
+        if (c.silent)
+            proxy.hold();
+        else
+            proxy.goDown();
+        clock.start();
+        OVNEntryEdits::Summary summary;
+        EXPECT_TRUE(edits.rate(1, list, summary).isEmpty());
+        const double seconds = double(clock.elapsed()) / 1000;
+        EXPECT_GE(seconds, budget - 0.5);
+        EXPECT_LE(seconds, c.atMostSeconds);
+        EXPECT_EQ(summary.changed, 0);
+        // Left unchanged for want of the level to judge them by, or not written.
+        EXPECT_EQ(summary.failed + summary.unchecked, 3);
+        EXPECT_TRUE(edits.unchangedText(summary).contains(QLatin1String("cannot be reached")))
+            << qPrintable(edits.unchangedText(summary));
+        // (On the silent network the time goes by in the unanswered statement before any wait.)
+        if (!c.silent) {
+            EXPECT_TRUE(said.contains(QStringLiteral("Waiting for the catalog server...")))
+                << qPrintable(said.join('|'));
+        }
+        proxy.release();
+        proxy.comeBack();
+        // Once every session of the relay has ended on the server, what it may still have received
+        // is committed or gone for good.
+        const QString others = QStringLiteral("select count(*) from pg_stat_activity where datname = "
+                                              "current_database() and pid <> pg_backend_pid()");
+        QElapsedTimer settled;
+        settled.start();
+        while (db.rowsForQuery(others).value(0).value(0).toInt() > 0 && settled.elapsed() < 20000)
+            std::this_thread::sleep_for(20ms);
+        for (const QString &mid : mids)
+            EXPECT_EQ(stored(mid, "rating"), QStringLiteral("4")) << qPrintable(mid);
     }
 }
 

@@ -20,6 +20,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -445,6 +446,64 @@ TEST_P(ImportOrderAndSessionsTest, AReScanThroughSessionsEndedEveryFewMillisecon
     // Never counted twice.
     EXPECT_EQ(QSet<QString>(rescanned.importedIds.cbegin(), rescanned.importedIds.cend()).size(),
               rescanned.importedIds.size());
+}
+
+// A re-scan met by a server away for a moment says, while it waits, how far it has got, and
+// then goes on to the end.
+TEST_P(ImportOrderAndSessionsTest, AReScanWaitingForTheServerSaysHowFarItGot)
+{
+    if (!isPostgres())
+        GTEST_SKIP() << "only a server goes away";
+    QStringList names;
+    const QVariantList items = pictures(QStringLiteral("w"), 30, &names);
+    OVNImportWorker importer([this] { return openAnother(); }, settings(category, 4));
+    const OVNImportWorker::Summary imported = importer.run(items);
+    ASSERT_EQ(imported.importedIds.size(), 30);
+    QVariantList records;
+    for (qsizetype i = 0; i < imported.importedIds.size(); ++i)
+        records.append(QVariantMap{{QStringLiteral("mid"), imported.importedIds.at(i)},
+                                   {QStringLiteral("absolutepath"), imported.importedPaths.at(i)}});
+    SessionCutProxy proxy(pgTestServer()->port, terminator());
+    // Away from the eleventh file read on, for a second and a half.
+    class GoesAway : public OVNImportWorker::Observer
+    {
+    public:
+        explicit GoesAway(SessionCutProxy &proxy) : m_proxy(proxy) {}
+        void importProgress(int position, int, const QString &, const QByteArray &) override
+        {
+            if (position == 11 && !m_back.joinable())
+                m_back = m_proxy.awayFor(std::chrono::milliseconds(1500));
+        }
+        void importStatus(const QString &text) override
+        {
+            std::lock_guard lock(m_mutex);
+            said.append(text);
+        }
+        std::thread m_back;
+        std::mutex m_mutex;
+        QStringList said;
+
+    private:
+        SessionCutProxy &m_proxy;
+    } observer(proxy);
+    OVNImportWorker::Settings s = settings(category, 1);
+    s.batchSize = 5;
+    OVNImportWorker rescanner(through(proxy), s);
+    const OVNImportWorker::Summary rescanned = rescanner.reprocess(records, &observer);
+    if (observer.m_back.joinable())
+        observer.m_back.join();
+    EXPECT_EQ(rescanned.importedIds.size(), 30) << qPrintable(rescanned.abortMessage);
+    const QStringList waits = observer.said.filter(OVNCatalogOpening::waitingText());
+    ASSERT_FALSE(waits.isEmpty()) << qPrintable(observer.said.join(QLatin1Char('|')));
+    static const QRegularExpression counted(
+        QStringLiteral("^Waiting for the catalog server\\.\\.\\. (\\d+) of 30 re-scanned$"));
+    for (const QString &wait : waits) {
+        const QRegularExpressionMatch match = counted.match(wait);
+        ASSERT_TRUE(match.hasMatch()) << qPrintable(wait);
+        EXPECT_LE(match.captured(1).toInt(), 30) << qPrintable(wait);
+    }
+    // The first wait counts what was kept before the server went away: never more than was read.
+    EXPECT_LE(counted.match(waits.first()).captured(1).toInt(), 11) << qPrintable(waits.first());
 }
 
 // A re-scan whose sessions are ended every 50 to 100 ms halves its batch after each loss, as the

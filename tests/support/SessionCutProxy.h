@@ -10,6 +10,8 @@
 // the connection closes before its answer comes back, so that a COMMIT is carried out while the
 // client never hears of it. cutEvery() ends every session so at random moments, and goDown() /
 // comeBack() take the whole server away for a while (sessions ended, new ones closed at once).
+// endEachAtStatement() lets every session in and ends it a few statements later, and hold() makes
+// the network go silent.
 #pragma once
 
 #include <QByteArray>
@@ -144,6 +146,15 @@ public:
     // Each message of a client reaches the server `ms` later, as over a network whose round trip
     // takes that much longer.
     void delayEach(int ms) { m_delayMs = ms; }
+    // From now on every session ends (as a lost network ends it) at its `nth` statement: the
+    // sessions before it answer, and each new one is let in and answers as many.
+    void endEachAtStatement(int nth) { m_endAtStatement = nth; }
+    // While held, nothing passes either way and nothing is closed, as over a network that went
+    // silent; new connections are taken and held too.
+    void hold() { m_held = true; }
+    void release() { m_held = false; }
+    // The connections to the server made so far.
+    int sessions() const { return m_sessions.load(); }
     bool isDown() const { return m_down.load(); }
 
 private:
@@ -170,6 +181,7 @@ private:
                 ::close(server);
                 continue;
             }
+            ++m_sessions;
             sockaddr_in own{};
             socklen_t length = sizeof own;
             ::getsockname(server, reinterpret_cast<sockaddr *>(&own), &length);
@@ -202,6 +214,7 @@ private:
             return read > 0 && ::send(to, buffer.constData(), size_t(read), MSG_NOSIGNAL) == read;
         };
         bool terminated = false;
+        int statements = 0;
         int generation = m_generation.load();
         std::optional<std::chrono::steady_clock::time_point> armedAt;
         while (!m_done) {
@@ -212,6 +225,10 @@ private:
             if (m_down || (armedAt && std::chrono::steady_clock::now() - *armedAt > std::chrono::milliseconds(20))) {
                 ++m_cuts;
                 break;
+            }
+            if (m_held) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
             }
             pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
             if (::poll(ends, 2, armedAt ? 5 : 50) < 0)
@@ -226,6 +243,12 @@ private:
             if (armedAt) {
                 // The message reaches the server; its answer does not reach the client.
                 ::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL);
+                ++m_cuts;
+                break;
+            }
+            // A statement: a simple query, or the parse that begins an extended one.
+            if (const int nth = m_endAtStatement.load();
+                nth > 0 && (buffer.at(0) == 'Q' || buffer.at(0) == 'P') && ++statements >= nth) {
                 ++m_cuts;
                 break;
             }
@@ -275,5 +298,8 @@ private:
     std::atomic<int> m_generation{0};
     std::atomic<bool> m_down{false};
     std::atomic<int> m_delayMs{0};
+    std::atomic<int> m_endAtStatement{0};
+    std::atomic<bool> m_held{false};
+    std::atomic<int> m_sessions{0};
     std::vector<std::thread> m_relays;
 };

@@ -15,7 +15,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <QElapsedTimer>
+
+#include <csignal>
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -525,4 +530,48 @@ TEST_P(ToolSessionsTest, ANewGroupIsKeptWithItsPrivilegesOrNotAtAll)
                             .arg(c.group)),
                   c.kept);
     }
+}
+
+// ovn-import given SIGTERM or SIGINT while it waits for a server that is not there at its
+// opening ends at once (not after the 30 seconds of the wait), says that it was stopped rather
+// than that the server cannot be reached, and imports nothing.
+TEST_P(ToolSessionsTest, AStopWhileTheOpeningWaitsEndsTheImportAtOnceAndSaysSo)
+{
+    const PgTestServer server = *pgTestServer();
+    // Refused as by a server that is not running.
+    SessionCutProxy proxy(server.port, {}, false);
+    QImage image(32, 32, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    const QString picture = m_dir.filePath(QStringLiteral("stopped.jpg"));
+    ASSERT_TRUE(image.save(picture, "JPEG"));
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PGPASSWORD"), server.password);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(OVN_TOOLS_DIR "/ovn-import"),
+                      {catalogThrough(proxy.port()), QStringLiteral("Stopped"), picture});
+        ASSERT_TRUE(process.waitForStarted());
+        QByteArray err;
+        while (!err.contains("Waiting for the catalog server...") && process.state() == QProcess::Running)
+            if (process.waitForReadyRead(60000))
+                err += process.readAllStandardError();
+        ASSERT_TRUE(err.contains("Waiting for the catalog server...")) << err.constData();
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        // Well within the wait it would otherwise have gone on with.
+        EXPECT_LT(clock.elapsed(), 10000);
+        err += process.readAllStandardError();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_TRUE(err.contains("stopped by a signal")) << err.constData();
+        EXPECT_FALSE(err.contains("cannot be reached")) << err.constData();
+        EXPECT_TRUE(err.contains("1 file was not imported")) << err.constData();
+    }
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile")), 0);
 }

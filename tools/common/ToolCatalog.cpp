@@ -64,6 +64,9 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
                                            && contents->foreign();
             if (contents->whole() || !contents->missingColumns.isEmpty() || otherProgramsFile)
                 return true;
+            // The script takes the server's table-making lock in its own transaction, so that
+            // tools opening a new catalog together make it once; a partly made catalog is
+            // completed by it, which a look for the main tables alone would pass over.
             if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
                 return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
             return OVNDBHelper::prefDBCreateLocalDatabase(*connection);

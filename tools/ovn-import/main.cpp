@@ -91,11 +91,12 @@ public:
         if (!m_quiet)
             std::printf("%d/%d %s\n", position, total, ToolText::utf8(path).constData());
     }
-    // The wait for a server that went away is said on standard error, as at the opening.
-    // Once every few seconds at most: sessions that end every few moments are one wait.
+    // The wait for a server that went away is said on standard error, as at the opening (a
+    // re-scan's with how far it got). Once every few seconds at most: sessions that end every few
+    // moments are one wait.
     void importStatus(const QString &text) override
     {
-        if (text != OVNCatalogOpening::waitingText() || (m_said.isValid() && m_said.elapsed() < 5000))
+        if (!text.startsWith(OVNCatalogOpening::waitingText()) || (m_said.isValid() && m_said.elapsed() < 5000))
             return;
         ToolCatalog::sayStatus(text);
         m_said.start();
@@ -136,6 +137,8 @@ volatile std::sig_atomic_t signalled = 0;
 extern "C" void stopOnSignal(int)
 {
     signalled = 1;
+    // Every wait for the catalog server ends too: the opening's, a retry's.
+    OVNCatalogOpening::requestStop();
     if (OVNImportWorker *worker = signalledWorker.load())
         worker->cancel();
 }
@@ -150,6 +153,16 @@ void catchStopSignals()
 }
 
 // Names the paths given when the tool ends before it stored anything of them.
+int noneImported(const QStringList &paths);
+
+// A stop that came while the catalog was being opened or its category found or made: said as the
+// stop it was, never as a server that could not be reached.
+int stoppedBeforeImport(const QStringList &paths)
+{
+    std::fprintf(stderr, "ovn-import: stopped by a signal before anything was imported\n");
+    return noneImported(paths);
+}
+
 int noneImported(const QStringList &paths)
 {
     if (!paths.isEmpty()) {
@@ -202,6 +215,10 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
             categoryId = existing(connection, category, QStringLiteral("C"));
             return true;
         })) {
+        if (signalled) {
+            std::fprintf(stderr, "ovn-import: stopped by a signal before anything was re-scanned\n");
+            return 1;
+        }
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(connection, QStringLiteral("cannot read the category ") + category))
@@ -224,6 +241,10 @@ int rescanCategory(OVNDatabaseAccess &connection, const QString &category, const
             entries = connection.getEntryFilesForCategory(categoryId);
             return true;
         })) {
+        if (signalled) {
+            std::fprintf(stderr, "ovn-import: stopped by a signal before anything was re-scanned\n");
+            return 1;
+        }
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(connection, QStringLiteral("cannot read the entries of ") + category))
@@ -378,11 +399,15 @@ int importFiles(const QGuiApplication &app)
     // As every tool judges a catalog: another program's file, or a catalog that still lacks some
     // of its tables or columns after the opening made what it could, is refused untouched.
     if (const QString failure = ToolCatalog::openFailure(*connection, catalog); !failure.isEmpty()) {
+        if (signalled)
+            return stoppedBeforeImport(given);
         std::fprintf(stderr, "ovn-import: %s\n", ToolText::utf8(failure).constData());
         return noneImported(given);
     }
     // The login reads the catalog's users: through a session the server ends meanwhile too.
     if (const QString loginRefusal = ToolCatalog::logIn(*connection); !loginRefusal.isEmpty()) {
+        if (signalled)
+            return stoppedBeforeImport(given);
         ToolStart::refuse(loginRefusal);
         return noneImported(given);
     }
@@ -398,6 +423,8 @@ int importFiles(const QGuiApplication &app)
             categoryId = existing(*connection, category, kind);
             return true;
         })) {
+        if (signalled)
+            return stoppedBeforeImport(given);
         std::fprintf(
             stderr, "ovn-import: %s\n",
             ToolText::utf8(ToolAccount::failure(*connection, QStringLiteral("cannot read the category ") + category))
@@ -421,6 +448,8 @@ int importFiles(const QGuiApplication &app)
         categoryId = OVNCatalogSession::findOrMakeCategory(*connection, category, kind, QString(),
                                                            settings.reconnectWaitSeconds, nullptr,
                                                            ToolCatalog::sayStatus, &error, &madeHere);
+        if (categoryId.isEmpty() && signalled)
+            return stoppedBeforeImport(given);
         if (categoryId.isEmpty()) {
             // The catalog's own words: a read-only file or folder, a missing privilege, the server gone.
             const QString what = QStringLiteral("cannot make the %1 %2").arg(categoryWord, category);
@@ -431,14 +460,6 @@ int importFiles(const QGuiApplication &app)
                              .constData());
             return noneImported(given);
         }
-    }
-    if (categoryId.isEmpty()) {
-        std::fprintf(
-            stderr, "ovn-import: %s\n",
-            ToolText::utf8(
-                ToolAccount::failure(*connection, QStringLiteral("cannot make the %1 %2").arg(categoryWord, category)))
-                .constData());
-        return noneImported(given);
     }
     std::printf("%s %s\n", smart ? "folder" : "category", ToolText::utf8(categoryId).constData());
 
