@@ -18,19 +18,19 @@ home=$1
 export QT_QPA_PLATFORM=xcb HOME=$home XDG_CONFIG_HOME=$home/.config XDG_RUNTIME_DIR=$home/runtime
 openbox >/dev/null 2>&1 &
 manager=$!
-for _ in $(seq 1 300); do
+for _ in $(seq 1 1200); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break
     sleep 0.1
 done
 "$PROGRAM" -DBVendor Integrated >"$home/program.out" 2>&1 &
 program=$!
-catalog=$(timeout 60 xdotool search --sync --onlyvisible --name '^Asset Manager' | head -n 1)
+catalog=$(timeout 300 xdotool search --sync --onlyvisible --name '^Asset Manager' | head -n 1)
 if [ -z "$catalog" ]; then
     echo "no catalog window" >"$home/session.problem"
 else
-    timeout -k 5 30 "$PROGRAM" "$home/picture.ppm" -WorkflowPanelX 4321 >/dev/null 2>&1
+    timeout -k 5 120 "$PROGRAM" "$home/picture.ppm" -WorkflowPanelX 4321 >/dev/null 2>&1
     alert=""
-    for _ in $(seq 1 300); do
+    for _ in $(seq 1 1200); do
         for window in $(xdotool search --onlyvisible --class ostrevan 2>/dev/null); do
             [ "$(xdotool getwindowname "$window" 2>/dev/null)" = Ostrevan ] && alert=$window
         done
@@ -41,7 +41,7 @@ else
         echo "no alert" >"$home/session.problem"
     else
         # Let the viewer map too, then read the stacking order, bottom to top.
-        for _ in $(seq 1 100); do
+        for _ in $(seq 1 1200); do
             [ "$(xdotool search --onlyvisible --class ostrevan 2>/dev/null | wc -l)" -ge 3 ] && break
             sleep 0.1
         done
@@ -74,7 +74,7 @@ home=$work/home
 mkdir -p "$home/runtime"
 chmod 700 "$home/runtime"
 { printf 'P6\n64 48\n255\n'; head -c $((64 * 48 * 3)) /dev/zero | tr '\0' '\200'; } >"$home/picture.ppm"
-PROGRAM=$program timeout -k 5 200 xvfb-run -a "$work/session.sh" "$home" >/dev/null 2>&1
+PROGRAM=$program timeout -k 5 900 xvfb-run -a "$work/session.sh" "$home" >/dev/null 2>&1
 if [ ! -f "$home/states" ] && [ ! -f "$home/session.problem" ]; then
     echo "skipped: no virtual display could be started"
     exit 77
