@@ -214,7 +214,8 @@ TEST_P(ToolSessionsTest, AutoFillAndRatingsThroughEndedSessionsCountTrulyAndWrit
 TEST_P(ToolSessionsTest, AutoFillOverASlowNetworkWhoseSessionsEndGoesOnToTheEnd)
 {
     const PgTestServer server = *pgTestServer();
-    imported(QStringLiteral("slow"), 60);
+    // Enough entries that the run outlasts the first cut, batches being a few round trips each.
+    imported(QStringLiteral("slow"), 300);
     SessionCutProxy proxy(server.port, {});
     proxy.delayEach(40);
     proxy.cutEvery(1000, 2000);
@@ -222,9 +223,9 @@ TEST_P(ToolSessionsTest, AutoFillOverASlowNetworkWhoseSessionsEndGoesOnToTheEnd)
                                                 QStringLiteral("append"), QStringLiteral("keywords=slow")});
     EXPECT_GT(proxy.cuts(), 0);
     EXPECT_EQ(filled.status, 0) << qPrintable(filled.out + filled.err);
-    EXPECT_TRUE(filled.out.contains(QLatin1String("written: 60\n"))) << qPrintable(filled.out + filled.err);
+    EXPECT_TRUE(filled.out.contains(QLatin1String("written: 300\n"))) << qPrintable(filled.out + filled.err);
     EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow slow%'")), 0);
-    EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow%'")), 60);
+    EXPECT_EQ(count(QStringLiteral("select count(*) from strvfile where keywords like '%slow%'")), 300);
 }
 
 // Auto-fill of many entries over a slow link costs a few round trips a batch, not a few an entry:
