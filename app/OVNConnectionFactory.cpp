@@ -85,6 +85,8 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
     const QString password = givenPassword();
     const QString database = m_defaults.stringForKey(QStringLiteral("DBDatabase"));
 
+    // A vendor that names no connection leaves no refusal of an earlier one behind.
+    m_catalogRefusal.clear();
     std::unique_ptr<OVNDatabaseAccess> connection;
     if (vendor == kIntegrated)
         connection = createAndOpenLocalDBConnection();
