@@ -23,6 +23,34 @@ namespace {
 const QString kIntegrated = QStringLiteral("Integrated");
 const QString kPostgreSQL = QStringLiteral("PostgreSQL");
 
+// Makes the connection's database a whole catalog, or says why it is none to use. One that lacks
+// only tables (a new, empty one included) is completed as a new catalog is made: the script leaves
+// what is there as it is and, on a server, lets one client at a time run it. A table without some
+// of its columns is never changed, nor is a catalog file that holds another program's tables and
+// none of the catalog's: `refusal` names why. A server database gets the catalog beside its other
+// tables. False when the catalog could not be asked or completed (the connection's last failure
+// says why), or is refused.
+bool readyCatalog(OVNDatabaseAccess &connection, QString *refusal)
+{
+    const std::optional<OVNDBHelper::CatalogContents> contents = OVNDBHelper::catalogContents(connection);
+    if (!contents)
+        return false;
+    if (contents->whole())
+        return true;
+    const bool file = connection.vendor() == OVNDatabaseAccess::Vendor::Integrated;
+    if (file && contents->foreign()) {
+        *refusal =
+            localized("The file \"%1\" holds no catalog.").arg(QDir::toNativeSeparators(connection.dbDatabase()));
+        return false;
+    }
+    if (!contents->missingColumns.isEmpty()) {
+        *refusal = localized("The catalog is incomplete: it lacks %1.").arg(contents->missingText());
+        return false;
+    }
+    return file ? OVNDBHelper::prefDBCreateLocalDatabase(connection)
+                : OVNDBHelper::prefDBCreatePostgreSQLDatabase(connection);
+}
+
 } // namespace
 
 OVNConnectionFactory::OVNConnectionFactory(UserDefaults &defaults, const QString &catalogFolder)
@@ -57,6 +85,8 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenDBConnecti
     const QString password = givenPassword();
     const QString database = m_defaults.stringForKey(QStringLiteral("DBDatabase"));
 
+    // A vendor that names no connection leaves no refusal of an earlier one behind.
+    m_catalogRefusal.clear();
     std::unique_ptr<OVNDatabaseAccess> connection;
     if (vendor == kIntegrated)
         connection = createAndOpenLocalDBConnection();
@@ -88,6 +118,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQL
                                                                                              const QString &password,
                                                                                              const QString &database)
 {
+    m_catalogRefusal.clear();
     auto connection = std::make_unique<OVNDatabaseAccess>();
     connection->setConnectionDetails(kPostgreSQL, host, user, password, database);
     if (password.isEmpty())
@@ -101,15 +132,16 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenPostgreSQL
     for (bool told = false;;) {
         const quint64 failures = connection->failureCount();
         ok = (connection->isDBConnectionActive() || connection->openDBConnection())
-             && OVNCatalogOpening::makeTablesOnce(
-                 *connection, [&] { return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection); });
-        if (ok || !OVNCatalogOpening::failedForLostServer(*connection, failures)
+             && readyCatalog(*connection, &m_catalogRefusal);
+        if (ok || !m_catalogRefusal.isEmpty() || !OVNCatalogOpening::failedForLostServer(*connection, failures)
             || (!connection->isDBConnectionActive() && !connection->openDBConnection())
             || !OVNCatalogOpening::resume(*connection, deadline, {}, nullptr, &told))
             break;
     }
     if (!ok) {
-        reportFailure(*connection);
+        // A refusal is the caller's to say, with its own choices.
+        if (m_catalogRefusal.isEmpty())
+            reportFailure(*connection);
         // A catalog without its tables is no catalog: the caller sees an inactive connection.
         connection->closeDBConnection();
     }
@@ -126,6 +158,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenMySQLDBCon
 
 std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBConnection()
 {
+    m_catalogRefusal.clear();
     const QString path = catalogFilePath();
     auto connection = std::make_unique<OVNDatabaseAccess>();
     connection->setConnectionDetails(kIntegrated, QString(), QString(), QString(), path);
@@ -135,11 +168,7 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
     const bool folderThere = QFileInfo(m_catalogFolder).isDir() || QDir().mkpath(m_catalogFolder);
 
     const bool newCatalog = !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
-    bool ok = connection->openDBConnection();
-    if (ok && !connection->checkForDatabaseSetup()) {
-        // A new file, or one whose tables were never made.
-        ok = OVNDBHelper::prefDBCreateLocalDatabase(*connection);
-    }
+    const bool ok = connection->openDBConnection() && readyCatalog(*connection, &m_catalogRefusal);
     // A vendor named on the command line is for this run: nothing of it is saved.
     const bool vendorForThisRun = m_defaults.argumentDomain().contains(QStringLiteral("DBVendor"));
     // With no vendor saved at all, the local catalog opened now becomes the saved choice, new or not.
@@ -151,7 +180,9 @@ std::unique_ptr<OVNDatabaseAccess> OVNConnectionFactory::createAndOpenLocalDBCon
     } else if (ok && !vendorSaved && !vendorForThisRun) {
         m_defaults.setString(kIntegrated, QStringLiteral("DBVendor"));
     }
-    if (!ok) {
+    if (!ok && !m_catalogRefusal.isEmpty()) {
+        connection->closeDBConnection();
+    } else if (!ok) {
         reportFailure(
             *connection,
             folderThere

@@ -10,14 +10,17 @@ class UserDefaults;
 
 // Makes and opens catalog connections as the preferences say ("DBVendor", "DBHost", "DBUser",
 // "DBPassword", "DBDatabase"): "Integrated" is the SQLite catalog in the catalog folder, "PostgreSQL"
-// and "OstrevanWS" (also a missing or empty vendor) a PostgreSQL server. Missing catalog tables are
-// created. Each connection is bound to the catalog user whose login is the account's name. A
-// server password is sent only when the user gave one (givenPassword()); otherwise libpq takes it
-// from PGPASSWORD or ~/.pgpass, and the registered default is the last resort.
+// and "OstrevanWS" (also a missing or empty vendor) a PostgreSQL server. A catalog that lacks only
+// tables (a new one included) gets them. Each connection is bound to the catalog user whose login
+// is the account's name. A server password is sent only when the user gave one (givenPassword());
+// otherwise libpq takes it from PGPASSWORD or ~/.pgpass, and the registered default is the last
+// resort.
 //
 // A failed open shows "Database connection failed" with the database layer's message and hands the
-// unopened connection back; the caller tests isDBConnectionActive(). Alerts always open on the GUI
-// thread; a caller on a worker thread does not wait for them.
+// unopened connection back; the caller tests isDBConnectionActive(). A catalog that lacks a
+// column, or a catalog file that holds another program's tables, is left unchanged and its
+// connection handed back closed without an alert: catalogRefusal() says why. Alerts always open on
+// the GUI thread; a caller on a worker thread does not wait for them.
 class OVNConnectionFactory : public OVNConnectionSource
 {
 public:
@@ -46,6 +49,7 @@ public:
     void setAlertWindow(QWidget *window);
     void setBeforeAlert(std::function<void()> hook) override;
     QString loginRefusal() const override { return m_loginRefusal; }
+    QString catalogRefusal() const override { return m_catalogRefusal; }
 
     // The server password the user gave: this run's "-DBPassword", else the preferences file's;
     // "" when neither holds one (the registered default is no password the user gave).
@@ -60,4 +64,5 @@ private:
     QPointer<QWidget> m_alertWindow;
     std::function<void()> m_beforeAlert;
     QString m_loginRefusal;
+    QString m_catalogRefusal;
 };

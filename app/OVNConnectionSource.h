@@ -23,4 +23,8 @@ public:
     // (a catalog with users, and the account is no catalog user or in no group); empty when it
     // may. Such a connection comes back closed.
     virtual QString loginRefusal() const { return QString(); }
+    // Why the database the last connection went to is no catalog to use (a catalog that lacks a
+    // column, a file of another program's), left unchanged; empty when it is one. Such a
+    // connection comes back closed, and the source showed no alert of its own for it.
+    virtual QString catalogRefusal() const { return QString(); }
 };

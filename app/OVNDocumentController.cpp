@@ -72,6 +72,9 @@ std::unique_ptr<OVNDatabaseAccess> OVNDocumentController::createAndOpenDBConnect
     const QString refusal = m_services.connections->loginRefusal();
     if (!refusal.isEmpty() && !m_startingUp)
         Alerts::inform(localized("You cannot use this catalog"), refusal);
+    const QString catalogRefusal = m_services.connections->catalogRefusal();
+    if (!catalogRefusal.isEmpty() && !m_startingUp)
+        Alerts::inform(localized("Could not open the catalog"), catalogRefusal);
     return connection;
 }
 

@@ -60,6 +60,20 @@ Alert connectionRetryAlert(const QString &vendor)
     return alert;
 }
 
+// The catalog opened but is none to use (it lacks a column, or the file is another program's): why,
+// with the same choices. It was left as it is.
+Alert catalogRefusalAlert(const QString &vendor, const QString &refusal)
+{
+    Alert alert;
+    alert.message = isLocalCatalog(vendor) ? localized("Could not open the catalog file")
+                                           : localized("Could not open the catalog");
+    alert.informativeText = refusal
+                            + localized("\n\nClick 'Retry' once that is mended. If you want to use another catalog "
+                                        "click 'Preferences'. To end Ostrevan now click 'Quit'.");
+    alert.buttons = {localized("Retry"), localized("Preferences"), localized("Quit")};
+    return alert;
+}
+
 // The account may not use the catalog: the same choices as for a failed connection, with why.
 Alert loginRefusalAlert(const QString &refusal)
 {
@@ -135,22 +149,23 @@ OVNDocumentController::StartupResult OVNDocumentController::startUp()
     m_showprefsonload = false;
     const bool scripted = m_defaults.boolForKey(QStringLiteral("OVNQuitAfterStartup"));
     while (!active && !m_showprefsonload) {
+        const QString vendor = m_defaults.stringForKey(QStringLiteral("DBVendor"));
         const QString refusal = m_services.connections->loginRefusal();
+        const QString catalogRefusal = m_services.connections->catalogRefusal();
         if (scripted) {
             // A scripted start has nobody to answer the alert: the reason it would give, and the end.
-            const QString reason =
-                refusal.isEmpty()
-                    ? connectionFailureText(m_dbcon.get(), m_defaults.stringForKey(QStringLiteral("DBVendor")))
-                    : refusal;
+            const QString reason = !refusal.isEmpty()          ? refusal
+                                   : !catalogRefusal.isEmpty() ? catalogRefusal
+                                                               : connectionFailureText(m_dbcon.get(), vendor);
             std::fprintf(stderr, "%s\n", qPrintable(reason));
             m_startingUp = false;
             m_services.connections->setBeforeAlert(nullptr);
             terminate();
             return StartupResult::Refused;
         }
-        const int answer = Alerts::run(refusal.isEmpty()
-                                           ? connectionRetryAlert(m_defaults.stringForKey(QStringLiteral("DBVendor")))
-                                           : loginRefusalAlert(refusal));
+        const int answer = Alerts::run(!refusal.isEmpty()          ? loginRefusalAlert(refusal)
+                                       : !catalogRefusal.isEmpty() ? catalogRefusalAlert(vendor, catalogRefusal)
+                                                                   : connectionRetryAlert(vendor));
         if (answer == 2) {
             m_startingUp = false;
             m_services.connections->setBeforeAlert(nullptr);

@@ -649,9 +649,13 @@ OVNPreferencesWindow::ConnectResult OVNPreferencesWindow::prefDBConnect()
     } else {
         return ConnectResult::Refused;
     }
-    // The factory told the user why the connection failed; nothing is saved.
-    if (!trial || !trial->isDBConnectionActive())
+    // The factory told the user why the connection failed, or left it here to say why the catalog
+    // is none to use; nothing is saved.
+    if (!trial || !trial->isDBConnectionActive()) {
+        if (!m_factory.catalogRefusal().isEmpty())
+            tell(localized("Could not open the catalog"), m_factory.catalogRefusal());
         return ConnectResult::NoConnection;
+    }
 
     bool tables = trial->checkForDatabaseSetup();
     if (!tables) {

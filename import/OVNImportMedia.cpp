@@ -239,6 +239,7 @@ void OVNImportMedia::btCancelClicked()
 namespace {
 
 QString files(qsizetype count) { return count == 1 ? localized("1 file") : localized("%1 files").arg(count); }
+QString folders(qsizetype count) { return count == 1 ? localized("1 folder") : localized("%1 folders").arg(count); }
 
 } // namespace
 
@@ -248,16 +249,23 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
     // any name's own text.
     QStringList notImported;
     QStringList notImportedPaths;
+    // A folder left out unread is named apart: what it holds is not known, so it counts as no file.
+    QStringList notRead;
     for (const OVNImportWorker::Failure &failure : summary.failures) {
         if (failure.catalogued)
             continue;
+        if (summary.foldersNotRead.contains(failure.path)) {
+            notRead.append(QStringLiteral("%1: %2").arg(FileAccess::shownName(failure.path), failure.reason));
+            notImportedPaths.append(failure.path);
+            continue;
+        }
         notImported.append(QStringLiteral("%1: %2").arg(FileAccess::shownName(failure.path), failure.reason));
         notImportedPaths.append(failure.path);
     }
     // A stopped import names what it never reached, without a reason of its own.
     for (const QString &path : summary.notImported) {
         if (!notImportedPaths.contains(path)) {
-            notImported.append(FileAccess::shownName(path));
+            (summary.foldersNotRead.contains(path) ? notRead : notImported).append(FileAccess::shownName(path));
             notImportedPaths.append(path);
         }
     }
@@ -279,18 +287,21 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
                                names.join(QStringLiteral(", ")), last));
     }
     Report report;
-    if (notImported.isEmpty() && catalogued.isEmpty()) {
+    if (notImported.isEmpty() && notRead.isEmpty() && catalogued.isEmpty()) {
         if (!splits.isEmpty()) {
             report.message = localized("Some folders were filed into several collections.");
             report.informativeText = splits.join(QLatin1Char('\n'));
         }
         return report;
     }
-    report.message = notImported.isEmpty() ? localized("Some files were catalogued with an icon.")
-                                           : localized("Some files were not imported.");
+    report.message = !notImported.isEmpty() ? localized("Some files were not imported.")
+                     : !notRead.isEmpty()   ? localized("Some folders were not read.")
+                                            : localized("Some files were catalogued with an icon.");
     QStringList counts{localized("Imported: %1").arg(files(summary.importedIds.size()))};
     if (!notImported.isEmpty())
         counts.append(localized("Not imported: %1").arg(files(notImported.size())));
+    if (!notRead.isEmpty())
+        counts.append(localized("Not read: %1").arg(folders(notRead.size())));
     if (!catalogued.isEmpty())
         counts.append(localized("Catalogued with an icon or without some details: %1").arg(files(catalogued.size())));
     report.informativeText = counts.join(QLatin1Char('\n')) + QStringLiteral("\n\n")
@@ -299,6 +310,8 @@ OVNImportMedia::Report OVNImportMedia::importReport(const OVNImportWorker::Summa
     QStringList sections;
     if (!notImported.isEmpty())
         sections.append(localized("Not imported:") + QLatin1Char('\n') + notImported.join(QLatin1Char('\n')));
+    if (!notRead.isEmpty())
+        sections.append(localized("Folders not read:") + QLatin1Char('\n') + notRead.join(QLatin1Char('\n')));
     if (!catalogued.isEmpty())
         sections.append(localized("Catalogued with an icon or without some details:") + QLatin1Char('\n')
                         + catalogued.join(QLatin1Char('\n')));

@@ -827,14 +827,37 @@ QString OVNImportWorker::copyFailedMessage(bool move, const QString &source, con
 }
 
 namespace {
-QString notImportedText(qsizetype count)
+
+// The files among the paths not imported: a folder left unread is none, as what it holds is not
+// known.
+qsizetype filesNotImported(const OVNImportWorker::Summary &summary)
 {
-    return countedText(count, "%1 file was not imported.", "%1 files were not imported.");
+    qsizetype files = 0;
+    for (const QString &path : summary.notImported)
+        files += summary.foldersNotRead.contains(path) ? 0 : 1;
+    return files;
 }
+
+// " 2 folders were not read.", or nothing.
+QString foldersNotReadText(const OVNImportWorker::Summary &summary)
+{
+    if (summary.foldersNotRead.isEmpty())
+        return QString();
+    return QLatin1Char(' ')
+           + countedText(summary.foldersNotRead.size(), "%1 folder was not read.", "%1 folders were not read.");
+}
+
 } // namespace
 
-QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) const
+QString OVNImportWorker::notImportedText(const Summary &summary)
 {
+    return countedText(filesNotImported(summary), "%1 file was not imported.", "%1 files were not imported.")
+           + foldersNotReadText(summary);
+}
+
+QString OVNImportWorker::stopMessage(const Stop &stop, const Summary &summary) const
+{
+    const qsizetype notImported = filesNotImported(summary);
     switch (stop.kind) {
     case Stop::Kind::None:
         break;
@@ -844,10 +867,11 @@ QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) co
                              "The import stopped: what was stored before stays in the catalog, %1 file was not "
                              "imported.",
                              "The import stopped: what was stored before stays in the catalog, %1 files were not "
-                             "imported.");
+                             "imported.")
+               + foldersNotReadText(summary);
     case Stop::Kind::DiskFull:
         return localized("The disk that holds the catalog is full, so the import stopped.") + QLatin1Char(' ')
-               + notImportedText(notImported);
+               + notImportedText(summary);
     case Stop::Kind::Unreachable:
     case Stop::Kind::SessionsKeptEnding: {
         QString message =
@@ -858,7 +882,7 @@ QString OVNImportWorker::stopMessage(const Stop &stop, qsizetype notImported) co
                       .arg(m_settings.reconnectWaitSeconds)
                 : localized("The catalog server could not be reached for %1 seconds, so the import stopped.")
                       .arg(m_settings.reconnectWaitSeconds);
-        message += QLatin1Char(' ') + notImportedText(notImported);
+        message += QLatin1Char(' ') + notImportedText(summary);
         if (stop.uncertain > 0)
             message += QLatin1Char(' ')
                        + countedText(stop.uncertain,
@@ -1220,7 +1244,7 @@ OVNImportWorker::Summary OVNImportWorker::runOn(OVNDatabaseAccess &connection, c
     }
     if (m_stop.kind != Stop::Kind::None) {
         summary.abortStatus = summary.abortTitle;
-        summary.abortMessage = stopMessage(m_stop, summary.notImported.size());
+        summary.abortMessage = stopMessage(m_stop, summary);
     }
     return finish();
 }

@@ -198,6 +198,9 @@ public:
 
     // The text a failed copy or move shows.
     static QString copyFailedMessage(bool move, const QString &source, const QString &target);
+    // "3 files were not imported.", and " 1 folder was not read." after it when a folder was left
+    // out unread: such a folder counts as no file, as what it holds is not known.
+    static QString notImportedText(const Summary &summary);
 
     // Waits up to `timeoutMs` for files that cancelled imports and re-scans left being made, and
     // for their reads on threads of their own, so that none is still at work while the program
@@ -221,8 +224,8 @@ private:
         int sessionLosses = 0;
         qsizetype uncertain = 0; // files the catalog may hold
     };
-    // The stop's message, naming the count of files not imported.
-    QString stopMessage(const Stop &stop, qsizetype notImported) const;
+    // The stop's message, naming the count of files not imported and, apart, of folders not read.
+    QString stopMessage(const Stop &stop, const Summary &summary) const;
 
     ConnectionMaker m_connections;
     Settings m_settings;

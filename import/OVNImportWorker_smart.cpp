@@ -276,7 +276,7 @@ OVNImportWorker::Summary OVNImportWorker::runSmart(const QVariantList &items, co
                 if (position++ >= offset)
                     summary.notImported.append(file);
         if (m_stop.kind != Stop::Kind::None)
-            summary.abortMessage = stopMessage(m_stop, summary.notImported.size());
+            summary.abortMessage = stopMessage(m_stop, summary);
     }
     return finish();
 }

@@ -2,6 +2,7 @@
 #include "../support/TestEnvironment.h"
 #include "../catalogdb/FullDisk.h"
 #include "app/OVNConnectionFactory.h"
+#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "platform/UserDefaults.h"
 
@@ -293,6 +294,67 @@ TEST_F(ConnectionFactoryTest, OneStartCreatesTheTablesOnAServer)
 
     qunsetenv("PGPORT");
     runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+}
+
+// A catalog on a server as the window finds it: completed when it lacks only tables (beside
+// tables of something else as well), refused as it is when a table lacks a column.
+TEST_F(ConnectionFactoryTest, AServerCatalogIsCompletedOrRefusedAsItIs)
+{
+    const std::optional<PgTestServer> server = pgTestServer();
+    OVN_REQUIRE_PG_SERVER(server);
+    const QByteArray database = "ovn_partly_" + QByteArray::number(QCoreApplication::applicationPid());
+    qputenv("PGPORT", QByteArray::number(server->port));
+    const auto cleanUp = qScopeGuard([&] {
+        qunsetenv("PGPORT");
+        runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+    });
+    struct Case {
+        const char *name;
+        QStringList statements; // run after the catalog's own script
+        const char *refusal;    // in catalogRefusal(); null: the catalog opens whole
+    };
+    const Case cases[] = {
+        {"tables missing", {"drop table strvexif", "drop table strvsold"}, nullptr},
+        {"beside another program's tables", {"drop table strvexif", "create table notes (id int)"}, nullptr},
+        {"a column missing", {"alter table strvfile drop column shortdesc"}, "strvfile.shortdesc"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        runAsSuperuser(*server, "DROP DATABASE IF EXISTS " + database);
+        ASSERT_TRUE(runAsSuperuser(*server, "CREATE DATABASE " + database + " OWNER " + server->user.toUtf8()));
+        OVNDatabaseAccess maker;
+        maker.setConnectionDetails(QStringLiteral("PostgreSQL"), server->host, server->user, server->password,
+                                   QString::fromUtf8(database));
+        if (!maker.openDBConnection())
+            GTEST_SKIP() << "this build's catalog layer does not reach PostgreSQL: "
+                         << qPrintable(maker.getLastErrorMessage());
+        ASSERT_TRUE(OVNDBHelper::prefDBCreatePostgreSQLDatabase(maker));
+        for (const QString &statement : c.statements)
+            ASSERT_TRUE(maker.runSQLCommand(statement)) << qPrintable(maker.getLastErrorMessage());
+        maker.closeDBConnection();
+
+        OVNConnectionFactory factory(defaults, folder);
+        auto connection = factory.createAndOpenPostgreSQLDBConnection(server->host, server->user, server->password,
+                                                                      QString::fromUtf8(database));
+        ASSERT_NE(connection, nullptr);
+        EXPECT_TRUE(alerts->shown().isEmpty());
+        ASSERT_TRUE(maker.openDBConnection());
+        const auto contents = OVNDBHelper::catalogContents(maker);
+        maker.closeDBConnection();
+        ASSERT_TRUE(contents.has_value());
+        if (!c.refusal) {
+            EXPECT_TRUE(connection->isDBConnectionActive()) << qPrintable(connection->getLastErrorMessage());
+            EXPECT_TRUE(factory.catalogRefusal().isEmpty());
+            EXPECT_TRUE(contents->whole()) << qPrintable(contents->missingText());
+            continue;
+        }
+        EXPECT_FALSE(connection->isDBConnectionActive());
+        EXPECT_TRUE(factory.catalogRefusal().contains(QLatin1String(c.refusal)))
+            << qPrintable(factory.catalogRefusal());
+        // Left as it was.
+        EXPECT_EQ(contents->missingColumns, QStringList{QString::fromLatin1(c.refusal)});
+        EXPECT_TRUE(contents->missingTables.isEmpty());
+    }
 }
 
 // Sets an environment variable for the test's time, or removes it; restores it afterwards.

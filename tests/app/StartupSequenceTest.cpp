@@ -2,10 +2,12 @@
 
 #include "../support/ScriptedAlertPresenter.h"
 #include "app/OVNAssetManager.h"
+#include "app/OVNConnectionFactory.h"
 #include "app/OVNDocumentController.h"
 #include "search/OVNExpressPanel.h"
 #include "app/OVNPreferencesWindow.h"
 #include "browser/OVNUDFThumbnails.h"
+#include "catalogdb/OVNDBHelper.h"
 #include "catalogdb/OVNDatabaseAccess.h"
 #include "formats/OVNExtensionMapping.h"
 #include "import/OVNImportCamera.h"
@@ -169,6 +171,84 @@ TEST_F(StartupSequenceTest, ALocalCatalogThatCannotBeOpenedIsNoServerToConnectTo
     EXPECT_EQ(retry.buttons, (QStringList{"Retry", "Preferences", "Quit"}));
     EXPECT_FALSE(retry.informativeText.contains("server")) << qPrintable(retry.informativeText);
     EXPECT_FALSE(retry.informativeText.contains("PostgreSQL")) << qPrintable(retry.informativeText);
+}
+
+// The local catalog file as start-up finds it: completed when it lacks only tables, made when it
+// is not there, and refused as it is (the reason in the alert that offers the choices) when a
+// table lacks a column or the file is another program's.
+TEST_F(StartupSequenceTest, TheCatalogFileIsCompletedMadeOrRefusedAsItIs)
+{
+    struct Case {
+        const char *name;
+        QStringList statements; // run on a new file before start-up; none: no file at all
+        bool catalogFirst;      // the statements follow the catalog's own script
+        const char *refusal;    // in the alert's text; null: start-up opens the catalog
+    };
+    const Case cases[] = {
+        {"no file: a new catalog", {}, false, nullptr},
+        {"an empty database", {"pragma user_version=0"}, false, nullptr},
+        {"tables missing", {"drop table strvexif", "drop table strvsold"}, true, nullptr},
+        {"a column missing", {"alter table strvfile drop column shortdesc"}, true, "strvfile.shortdesc"},
+        {"another program's file",
+         {"create table notes (id integer primary key, body text)", "insert into notes (body) values ('kept')"},
+         false,
+         "holds no catalog"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("MediaDB.sqlite"));
+        if (!c.statements.isEmpty()) {
+            OVNDatabaseAccess maker;
+            maker.setConnectionDetails(QStringLiteral("Integrated"), QString(), QString(), QString(), path);
+            ASSERT_TRUE(maker.openDBConnection());
+            if (c.catalogFirst) {
+                ASSERT_TRUE(OVNDBHelper::prefDBCreateLocalDatabase(maker));
+            }
+            for (const QString &statement : c.statements)
+                ASSERT_TRUE(maker.runSQLCommand(statement)) << qPrintable(maker.getLastErrorMessage());
+        }
+        QByteArray before;
+        if (QFile file(path); file.open(QIODevice::ReadOnly))
+            before = file.readAll();
+
+        UserDefaults run;
+        run.setString(QStringLiteral("0"), QStringLiteral("StartupUpdateCheck"));
+        run.setString(QStringLiteral("Integrated"), QStringLiteral("DBVendor"));
+        OVNDocumentController::Services services;
+        services.connections = std::make_unique<OVNConnectionFactory>(run, folder.path());
+        services.makeSplash = [this] { return std::make_unique<FakeSplash>(log); };
+        services.visibleFrame = [] { return QRectF(0, 0, 1440, 878); };
+        services.movieFrameworkVersion = [] { return kPlaybackAvailable; };
+        OVNDocumentController controller(run, std::move(services));
+        const qsizetype shown = alerts->shown().size();
+        if (c.refusal)
+            alerts->enqueueAnswers({2}); // Quit
+
+        const OVNDocumentController::StartupResult result = controller.startUp();
+        const QList<Alert> newAlerts = alerts->shown().mid(shown);
+        if (!c.refusal) {
+            EXPECT_EQ(result, OVNDocumentController::StartupResult::Run);
+            EXPECT_TRUE(newAlerts.isEmpty());
+            ASSERT_NE(controller.databaseConnection(), nullptr);
+            ASSERT_TRUE(controller.databaseConnection()->isDBConnectionActive());
+            const auto contents = OVNDBHelper::catalogContents(*controller.databaseConnection());
+            ASSERT_TRUE(contents.has_value());
+            EXPECT_TRUE(contents->whole()) << qPrintable(contents->missingText());
+            continue;
+        }
+        EXPECT_EQ(result, OVNDocumentController::StartupResult::Quit);
+        // One alert, the one with the choices: no second one from the connection on the way.
+        ASSERT_EQ(newAlerts.size(), 1);
+        EXPECT_EQ(newAlerts.first().message, QStringLiteral("Could not open the catalog file"));
+        EXPECT_EQ(newAlerts.first().buttons, (QStringList{"Retry", "Preferences", "Quit"}));
+        EXPECT_TRUE(newAlerts.first().informativeText.contains(QLatin1String(c.refusal)))
+            << qPrintable(newAlerts.first().informativeText);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), before);
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{"MediaDB.sqlite"});
+    }
 }
 
 TEST_F(StartupSequenceTest, NoConnectionAtAllAlsoOffersRetryInsteadOfEndingTheProgram)

@@ -92,4 +92,25 @@ TEST(ImportReportTest, CountsComeFirstAndBothListsAreWhole)
     }
 }
 
+// A stop while folders were still being listed: the folders left unread are named as folders, in
+// the counts and in the stop's message, and none of them counts as a file.
+TEST(ImportReportTest, FoldersLeftUnreadAreNamedApartFromTheFiles)
+{
+    OVNImportWorker::Summary summary;
+    summary.importedIds = {"1"};
+    summary.failures = {{"/in/later", "the folder was not read: the import stopped"},
+                        {"/in/b.zzq", "no importer for this type"}};
+    summary.notImported = {"/in/later", "/in/b.zzq", "/in/c.jpg"};
+    summary.foldersNotRead = {"/in/later"};
+
+    EXPECT_EQ(OVNImportWorker::notImportedText(summary), "2 files were not imported. 1 folder was not read.");
+    const OVNImportMedia::Report report = OVNImportMedia::importReport(summary);
+    EXPECT_EQ(report.message, "Some files were not imported.");
+    EXPECT_EQ(report.informativeText.section("\n\n", 0, 0).split('\n'),
+              (QStringList{"Imported: 1 file", "Not imported: 2 files", "Not read: 1 folder"}));
+    EXPECT_EQ(report.details.split('\n'),
+              (QStringList{"Not imported:", "/in/b.zzq: no importer for this type", "/in/c.jpg", "",
+                           "Folders not read:", "/in/later: the folder was not read: the import stopped"}));
+}
+
 } // namespace
