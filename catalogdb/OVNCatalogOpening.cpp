@@ -151,27 +151,6 @@ bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadlin
     }
 }
 
-bool makeTablesOnce(OVNDatabaseAccess &db, const std::function<bool()> &make)
-{
-    if (db.checkForDatabaseSetup())
-        return true;
-    if (db.vendor() != OVNDatabaseAccess::Vendor::PostgreSQL)
-        return make();
-    // Any number the catalog's own statements use for nothing else.
-    static const QString lock = QStringLiteral("select pg_advisory_lock(7214805)");
-    static const QString unlock = QStringLiteral("select pg_advisory_unlock(7214805)");
-    if (!db.runSQLCommand(lock))
-        return false;
-    // Whoever held the lock before may have made them meanwhile.
-    const quint64 failures = db.failureCount();
-    const bool there = db.checkForDatabaseSetup();
-    const bool made = there || (db.failureCount() == failures && make());
-    // A session lost on the way took the lock with it; its loss stays the failure the caller reads.
-    if (!failedForLostServer(db, failures))
-        db.runSQLCommand(unlock);
-    return made;
-}
-
 bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps, const Status &status,
          const std::atomic<bool> *cancelled)
 {

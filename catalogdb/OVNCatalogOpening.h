@@ -63,12 +63,6 @@ bool resume(OVNDatabaseAccess &db, std::chrono::steady_clock::time_point deadlin
 bool run(OVNDatabaseAccess &db, int seconds, const std::function<bool()> &steps, const Status &status,
          const std::atomic<bool> *cancelled = nullptr);
 
-// Makes the catalog's tables with `make` unless they are there. On a server, one client at a time
-// (an advisory lock of the database's, let go when the session ends, however it ends): clients
-// that open an empty database together wait for the first, then find its tables, rather than
-// running the same statements into each other. Whether the tables are there.
-bool makeTablesOnce(OVNDatabaseAccess &db, const std::function<bool()> &make);
-
 // How long every reader and writer goes on through a server that does not answer or sessions that
 // end, in the program as in the tools.
 constexpr int waitSeconds = 30;

@@ -178,8 +178,9 @@ TEST_P(CatalogOpeningTest, AWriteGivenUpOnASilentNetworkIsNotStoredLater)
     EXPECT_EQ(db.rowsForQuery(QStringLiteral("select count(*) from scratch")).value(0).value(0).toInt(), 0);
 }
 
-// Eight clients that open an empty database at the same moment all find the whole catalog: one
-// makes it, the others wait for it rather than running its statements into each other.
+// Eight clients that open an empty database at the same moment all find the whole catalog: the
+// table script takes the server's lock first, so one makes the tables and the others, after it,
+// find them there rather than running its statements into each other.
 TEST_P(CatalogOpeningTest, EightFirstOpeningsAtOnceAllFindTheCatalog)
 {
     ASSERT_TRUE(db.runSQLCommand(QStringLiteral("drop schema public cascade")));
@@ -199,8 +200,7 @@ TEST_P(CatalogOpeningTest, EightFirstOpeningsAtOnceAllFindTheCatalog)
             ++ready;
             while (ready.load() < clients)
                 std::this_thread::yield();
-            made[size_t(i)] = OVNCatalogOpening::makeTablesOnce(
-                connection, [&] { return OVNDBHelper::prefDBCreatePostgreSQLDatabase(connection); });
+            made[size_t(i)] = OVNDBHelper::prefDBCreatePostgreSQLDatabase(connection);
             why[size_t(i)] = connection.getLastErrorMessage();
         });
     }

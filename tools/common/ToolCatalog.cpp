@@ -18,6 +18,18 @@
 
 namespace ToolCatalog {
 
+namespace {
+
+// Why the opening could not make the catalog's tables (empty when it made them or did not have to):
+// read by openFailure, which would otherwise find a database without tables and call it no catalog.
+QString &tableMakingFailure()
+{
+    static QString failure;
+    return failure;
+}
+
+} // namespace
+
 std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, const char *tool)
 {
     // The catalog layer's messages may quote the server: they go to the log, never to the terminal.
@@ -45,7 +57,9 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
         || (tables == Tables::TablesOnServer && connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL);
     // A server that does not answer, or ends the session while the catalog is being opened or its
     // tables made, is waited for as a running import waits for it.
-    OVNCatalogOpening::run(
+    tableMakingFailure().clear();
+    bool making = false;
+    const bool opened = OVNCatalogOpening::run(
         *connection, waitSeconds,
         [&] {
             if (!connection->isDBConnectionActive() && !connection->openDBConnection())
@@ -67,11 +81,22 @@ std::unique_ptr<OVNDatabaseAccess> open(const QString &catalog, Tables tables, c
             // The script takes the server's table-making lock in its own transaction, so that
             // tools opening a new catalog together make it once; a partly made catalog is
             // completed by it, which a look for the main tables alone would pass over.
+            making = true;
             if (connection->vendor() == OVNDatabaseAccess::Vendor::PostgreSQL)
                 return OVNDBHelper::prefDBCreatePostgreSQLDatabase(*connection);
             return OVNDBHelper::prefDBCreateLocalDatabase(*connection);
         },
         sayStatus);
+    if (!opened && making && connection->isDBConnectionActive()) {
+        // The tables are made whole or not at all: a server that ended every session before the
+        // script got through leaves none, and is said to have done so, not to hold no catalog.
+        tableMakingFailure() =
+            connection->lastErrorLostConnection()
+                ? localized("the catalog server ended every session before the catalog's tables were made, "
+                            "for %1 seconds")
+                      .arg(waitSeconds)
+                : ToolAccount::failure(*connection, localized("the catalog's tables could not be made"));
+    }
     return connection;
 }
 
@@ -103,6 +128,8 @@ QString logIn(OVNDatabaseAccess &connection)
 QString openFailure(OVNDatabaseAccess &connection, const QString &catalog)
 {
     const QString what = QStringLiteral("cannot open the catalog ") + catalog;
+    if (!tableMakingFailure().isEmpty())
+        return what + QStringLiteral(": ") + tableMakingFailure();
     if (!connection.isDBConnectionActive())
         return ToolAccount::failure(connection, what);
     // Open, but without the catalog's tables: a file or a database that is something else (an
