@@ -297,6 +297,12 @@ struct FileListExpansion {
     // time.
     bool readFolder(const QString &folder, FolderContents &contents)
     {
+        // A stop heard before the folder is begun leaves it unread, however quickly a listing
+        // started after the stop would have answered.
+        if (time && time->cancel && time->cancel->load()) {
+            skipNotInTime(folder, TimedCall::Ending::Cancelled, QStringLiteral("folder"));
+            return false;
+        }
         if (!time) {
             contents.entries = reader(folder, &contents.undecodable, &contents.why);
             return true;
