@@ -1295,7 +1295,13 @@ TEST_P(ImportWorkerTest, EndedSessionsStoreNothingTwice)
         EXPECT_EQ(summary.importedIds.size(), rows.size());
         EXPECT_EQ(summary.catalogLost, c.cause != nullptr);
         if (c.cause) {
-            EXPECT_TRUE(summary.abortMessage.contains(QLatin1String(c.cause))) << qPrintable(summary.abortMessage);
+            // A server that ends sessions and then lets none in may be found out either way within a
+            // budget of 2 seconds of paced tries: by a refused opening, or by sessions ended until
+            // the budget is spent. Either stop is said as what it met.
+            const bool endedThenGone = c.goneAfter > 0
+                                       && summary.abortMessage.contains(QLatin1String("ended the import's connection"));
+            EXPECT_TRUE(summary.abortMessage.contains(QLatin1String(c.cause)) || endedThenGone)
+                << qPrintable(summary.abortMessage);
             EXPECT_FALSE(notImported.isEmpty());
         } else {
             EXPECT_EQ(rows, names);
