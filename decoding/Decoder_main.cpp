@@ -18,6 +18,7 @@
 // its own clock: past the request's time and a grace the decoder ends itself, whatever its parent does. An allocation
 // that fails ends it with exitOutOfMemory, which the caller lists as a file that needs more memory.
 
+#include "decoding/AreaScaler.h"
 #include "decoding/ChildConfinement.h"
 #include "decoding/ColourTransform.h"
 #include "decoding/DecodeInterrupt.h"
@@ -27,6 +28,7 @@
 #include "decoding/DecoderMessage.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/ImageFileReader.h"
+#include "decoding/JpegDecoder.h"
 #include "decoding/JpegEncoder.h"
 #include "decoding/LibraryMessages.h"
 #include "decoding/MediaDecoder_p.h"
@@ -70,7 +72,9 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -203,6 +207,17 @@ void keepQtHelperThreads(bool few)
     // All at once, so that each is a thread of its own.
     started.acquire(count);
     go.release(count);
+}
+
+// The helper threads of a child that writes a JPEG file, made only once it reads the picture
+// otherwise than a row at a time (see writeJpeg): a picture streamed into the file is reduced on
+// this thread. Holds keepQtHelperThreads' `few` until then.
+std::optional<bool> deferredHelperThreads;
+
+void makeDeferredHelperThreads()
+{
+    if (deferredHelperThreads)
+        keepQtHelperThreads(*std::exchange(deferredHelperThreads, std::nullopt));
 }
 
 // What one file's decode left free in the heap goes back to the system before the next request,
@@ -384,13 +399,16 @@ bool sendJpegPiece(const char *data, qsizetype size)
     return true;
 }
 
-// A JPEG file of a picture at its own size, its rows taken as the reader decodes them; a picture
-// larger than the box is declined (it is read reduced instead).
+// A JPEG file of a picture fitted to a box (the writer's truncated sides), its rows taken as the
+// reader decodes them: a picture larger than the box is reduced as its rows come (the exact average
+// of the area each pixel covers), so that no stage holds the picture. The fitted size is taken from
+// the stored size (`facts`), which the rows of a JPEG file reduced in its DCT may be larger than.
 class StreamedJpeg : public RowSink
 {
 public:
-    StreamedJpeg(QSize box, int quality, JpegEncoder::Output output)
+    StreamedJpeg(QSize box, int quality, JpegEncoder::Output output, const ImageFileReader::Facts &facts)
         : m_box(box),
+          m_facts(facts),
           // What a picture without a density of its own records: 72 dots per inch.
           m_encoder(quality, QSize(2835, 2835), std::move(output))
     {}
@@ -399,24 +417,58 @@ public:
     bool begin(QSize size, Pixels pixels) override
     {
         m_size = size;
-        if (size.width() > m_box.width() || size.height() > m_box.height())
-            return false;
+        const QSize target = JpegEncoder::writtenSize(m_facts.size.isValid() ? m_facts.size : size, m_box);
+        if (target != size) {
+            if (!AreaScaler::fits(size, target))
+                return false;
+            m_grey = pixels == Pixels::Grey8;
+            m_scaler.emplace(size, target, false, [this](const QRgb *row, int) { return written(row); });
+            m_row.resize(size_t(size.width()));
+            if (m_grey)
+                m_greyRow.resize(size_t(target.width()));
+        }
         m_begun = true;
-        return m_encoder.begin(size, pixels);
+        return m_encoder.begin(target, pixels);
     }
     bool addRows(const uchar *first, qsizetype bytesPerLine, int count) override
     {
-        return m_encoder.addRows(first, bytesPerLine, count);
+        if (!m_scaler)
+            return m_encoder.addRows(first, bytesPerLine, count);
+        for (int i = 0; i < count && !m_scaler->failed(); ++i) {
+            const uchar *line = first + qsizetype(i) * bytesPerLine;
+            if (m_grey) {
+                for (size_t x = 0; x < m_row.size(); ++x)
+                    m_row[x] = qRgb(line[x], line[x], line[x]);
+                m_scaler->addRow(m_row.data());
+            } else {
+                m_scaler->addRow(reinterpret_cast<const QRgb *>(line));
+            }
+        }
+        return !m_scaler->failed();
     }
     bool begun() const { return m_begun; }
     QSize size() const { return m_size; }
-    bool finish() { return m_encoder.finish(); }
+    bool finish() { return (!m_scaler || m_scaler->isComplete()) && m_encoder.finish(); }
 
 private:
+    bool written(const QRgb *row)
+    {
+        if (!m_grey)
+            return m_encoder.addRows(reinterpret_cast<const uchar *>(row), 0, 1);
+        for (size_t x = 0; x < m_greyRow.size(); ++x)
+            m_greyRow[x] = uchar(qBlue(row[x]));
+        return m_encoder.addRows(m_greyRow.data(), 0, 1);
+    }
+
     QSize m_box;
+    const ImageFileReader::Facts &m_facts;
     JpegEncoder m_encoder;
     QSize m_size;
     bool m_begun = false;
+    bool m_grey = false;
+    std::optional<AreaScaler> m_scaler;
+    std::vector<QRgb> m_row;
+    std::vector<uchar> m_greyRow;
 };
 
 // A picture read whole as the writer writes it: fitted to the box (the writer's truncated
@@ -507,8 +559,8 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
         return bytes <= DecoderProtocol::maxJpegBytes && sendJpegPiece(data, size);
     };
     if (!raw && orientation <= 1) {
-        StreamedJpeg file(box, quality, output);
-        const bool whole = ImageFileReader::stream(path, file, &facts);
+        StreamedJpeg file(box, quality, output, facts);
+        const bool whole = ImageFileReader::stream(path, file, &facts, box);
         if (!facts.size.isValid())
             facts.size = file.size();
         if (file.begun()) {
@@ -524,6 +576,7 @@ QVariantMap writeJpeg(const QVariantMap &request, ImageFileReader::Facts &facts)
         bytes = 0;
         facts = ImageFileReader::Facts{};
     }
+    makeDeferredHelperThreads();
     QImage image;
     if (raw) {
         image = developedRaw(path, request.value(text("shrink")).toInt(), box);
@@ -737,12 +790,20 @@ void closeAll(const std::vector<int> &descriptors)
 // Whether a thumbnail child keeps a Qt helper thread (see keepQtHelperThreads): for a file that
 // can hold a picture large enough to bring the child near its memory limit. No ordinary file holds
 // more than 16 pixels a byte, and a picture under 16 megapixels leaves a thumbnail child room for
-// a thread; a file that claims more than its size allows ends at its deadline at worst.
+// a thread; a file that claims more than its size allows ends at its deadline at worst. A JPEG file
+// is read into a box reduced in its DCT and as its rows come, all on this thread, however large it
+// is. (Looked at by the child alone: its template reads nothing of any file.)
 bool mayNeedHelperThreads(const std::vector<int> &descriptors)
 {
     constexpr off_t largeFileBytes = off_t(1) << 20;
     struct stat status {};
-    return descriptors.empty() || ::fstat(descriptors.front(), &status) != 0 || status.st_size >= largeFileBytes;
+    if (descriptors.empty() || ::fstat(descriptors.front(), &status) != 0)
+        return true;
+    if (status.st_size < largeFileBytes)
+        return false;
+    unsigned char head[3] = {};
+    return ::pread(descriptors.front(), head, sizeof head, 0) != ssize_t(sizeof head)
+           || !JpegDecoder::looksLikeJpeg(head, sizeof head);
 }
 
 int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QByteArray body,
@@ -755,8 +816,7 @@ int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QBy
     if (addressSpace > 0 && !ChildConfinement::lowerLimit(RLIMIT_AS, addressSpace))
         return 1;
     // Each thread made costs a file's process its start and end; most files need none.
-    if (!thumbnails || mayNeedHelperThreads(descriptors))
-        keepQtHelperThreads(thumbnails);
+    const bool helperThreads = !thumbnails || mayNeedHelperThreads(descriptors);
     Decoder decoder;
     DecoderFiles::hold(descriptors);
     for (bool first = true;; first = false) {
@@ -776,6 +836,12 @@ int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QBy
         // After its file, a child answers only the frames of the movie it opened.
         if (!first && (operation != QLatin1String("movieFrame") || !decoder.hasMovie()))
             return 0;
+        if (first && helperThreads) {
+            if (operation == QLatin1String("writeJpeg"))
+                deferredHelperThreads = thumbnails;
+            else
+                keepQtHelperThreads(thumbnails);
+        }
         const qint64 milliseconds = std::max<qint64>(1, request.value(text("milliseconds")).toLongLong());
         armClock(milliseconds);
         QImage image;
@@ -1007,11 +1073,12 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
 }
 
 // Whether the template that gave libraries up serves a request: a picture read into a box, not
-// asked of the whole template, of a file small enough that its child makes no helper threads. (A
-// read at full size may go to Qt's readers, whose plugins bind to the libraries given up.)
+// asked of the whole template, of a file of any size (its child makes what helper threads it needs,
+// see mayNeedHelperThreads). (A read at full size may go to Qt's readers, whose plugins bind to the
+// libraries given up.)
 bool isUsual(const QByteArray &body, const std::vector<int> &descriptors, bool thumbnails)
 {
-    if (!thumbnails || mayNeedHelperThreads(descriptors))
+    if (!thumbnails || descriptors.empty())
         return false;
     // Looked at without building the request: what the template allocates and writes after a
     // fork, its child copies.

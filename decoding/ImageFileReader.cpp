@@ -853,7 +853,7 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     return image;
 }
 
-bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts)
+bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts, QSize box)
 {
     QFile file;
     if (!FileAccess::openRegularFile(file, path))
@@ -878,10 +878,10 @@ bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts)
     if (file.peek(head, sizeof head) != qint64(sizeof head))
         return false;
     if (JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+        // The stored size is known to the sink's begin(), before the rows come.
         QSize full;
-        const JpegDecoder::Streamed streamed = JpegDecoder::stream(file, maxWholeFileBytes, sink, &full);
-        if (facts && full.isValid())
-            facts->size = full;
+        const JpegDecoder::Streamed streamed =
+            JpegDecoder::stream(file, maxWholeFileBytes, sink, facts ? &facts->size : &full, box);
         return stoppedOr(streamed == JpegDecoder::Streamed::Whole);
     }
     if (PngReader::looksLikePng(head, sizeof head))

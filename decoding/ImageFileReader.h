@@ -86,8 +86,10 @@ public:
     // file's missing rows grey, noted as read() notes them). False otherwise: where the sink was
     // never begun the file is one to read with read() (another format, an interlaced PNG, a kind
     // of JPEG left to Qt), or the sink declined it; where it was, the read failed on its way
-    // (stopped: `facts` says why).
-    static bool stream(const QString &path, RowSink &sink, Facts *facts = nullptr);
+    // (stopped: `facts` says why). A JPEG file's rows come reduced in its DCT where `box` asks for
+    // less, no smaller than the picture fitted to it (its stored size in `facts`); other files'
+    // rows at their stored size.
+    static bool stream(const QString &path, RowSink &sink, Facts *facts = nullptr, QSize box = QSize());
 
     // A camera RAW file's picture from its bytes, as read() does it for RAW files.
     static QImage readRaw(const QByteArray &data, QSize maxSize = QSize(), Facts *facts = nullptr);

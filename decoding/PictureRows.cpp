@@ -21,19 +21,25 @@ namespace {
 
 using Budget = DecodeMemoryBudget;
 
-// The rest of the way after the block averaging, for pictures at most a few times the target:
-// Qt's smooth scaling, several times faster here than an exact area average and the same picture
-// to within rounding (a decoder makes Qt's pool threads at its start, within its limit).
-QImage finished(const QImage &blocks, QSize target)
+// A picture made `target`'s size on this thread: the exact average of the area each new pixel
+// covers where the target is no larger either way, else Qt's smooth scaling (enlarged on a side).
+QImage finished(const QImage &image, QSize target)
 {
-    return blocks.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (AreaScaler::fits(image.size(), target))
+        return AreaScaler::scaled(image, target);
+    return image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-// The reduction by whole blocks that leaves a picture no smaller than `target`.
-int blockFactor(QSize size, QSize target)
+// Whether every pixel of an ARGB32 picture (premultiplied or not) is opaque.
+bool opaque(const QImage &image)
 {
-    return std::max(1,
-                    std::min(size.width() / std::max(1, target.width()), size.height() / std::max(1, target.height())));
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) != 255)
+                return false;
+    }
+    return true;
 }
 
 thread_local PictureRows::StreamScope *currentStream = nullptr;
@@ -49,10 +55,7 @@ PictureRows::PictureRows(QSize size, QSize box, Order order, bool alpha)
       m_target(box.isValid() && !box.isEmpty() ? ImageFileReader::fittedSize(size, box) : size),
       m_order(order),
       m_alpha(alpha)
-{
-    if (m_target != m_size)
-        m_factor = blockFactor(m_size, m_target);
-}
+{}
 
 qint64 PictureRows::heldBytes() const
 {
@@ -60,16 +63,12 @@ qint64 PictureRows::heldBytes() const
         return 0;
     if (m_target == m_size)
         return Budget::product({m_size.width(), m_size.height(), 4});
-    // Less than twice the target on a side: the picture, and its scaled copy.
-    if (m_factor == 1)
-        return Budget::sum({Budget::product({m_size.width(), m_size.height(), 4}),
-                            Budget::product({m_target.width(), m_target.height(), 4})});
-    const qint64 w = m_size.width(), h = m_size.height(), f = m_factor;
-    const qint64 averaged = Budget::product({(w + f - 1) / f, (h + f - 1) / f, 4});
-    // The row, the averaged picture and its sums, its turned copy, the scaling's rows across and
-    // the result.
-    return Budget::sum({Budget::product({w, 4}), Budget::product({averaged, 5}),
-                        Budget::product({m_target.width(), m_target.height(), 4})});
+    const qint64 target = Budget::product({m_target.width(), m_target.height(), 4});
+    // Reduced as it comes: a row, the scaler's sums and the result.
+    if (AreaScaler::fits(m_size, m_target))
+        return Budget::sum({Budget::product({m_size.width(), 4}), AreaScaler::heldBytes(m_size, m_target), target});
+    // Enlarged on a side: the picture, and its scaled copy.
+    return Budget::sum({Budget::product({m_size.width(), m_size.height(), 4}), target});
 }
 
 bool PictureRows::streamsTopFirst() const
@@ -115,27 +114,25 @@ bool PictureRows::start(qint64 readerBytes, ImageFileReader::Facts *facts)
         m_row.resize(size_t(m_size.width()));
         return true;
     }
-    // A picture less than twice the target on a side is read whole and scaled once: averaging
-    // blocks of one pixel would only copy it, a sum at a time.
-    if (m_target == m_size || m_factor == 1) {
-        m_image = QImage(m_size, m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        if (m_image.isNull()) {
+    if (m_target != m_size && AreaScaler::fits(m_size, m_target)) {
+        m_scaler.emplace(m_size, m_target, m_order == Order::BottomFirst);
+        m_row.resize(size_t(m_size.width()));
+        if (!m_scaler->makePicture(m_alpha)) {
+            m_scaler.reset();
             if (facts)
                 facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
             return false;
         }
-        // Every row is written, read or filled.
-        HeapTuning::mapForWriting(m_image.bits(), size_t(m_image.sizeInBytes()));
         return true;
     }
-    m_averager.emplace(m_size, m_factor, m_order == Order::BottomFirst);
-    m_row.resize(size_t(m_size.width()));
-    if (m_averager->isNull()) {
-        m_averager.reset();
+    m_image = QImage(m_size, m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (m_image.isNull()) {
         if (facts)
             facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
         return false;
     }
+    // Every row is written, read or filled.
+    HeapTuning::mapForWriting(m_image.bits(), size_t(m_image.sizeInBytes()));
     return true;
 }
 
@@ -149,11 +146,11 @@ void PictureRows::next()
                 pixel = qPremultiply(pixel);
         if (!m_stream->m_failed && !m_stream->m_sink.addRows(reinterpret_cast<const uchar *>(m_row.data()), 0, 1))
             m_stream->m_failed = true;
-    } else if (m_averager) {
+    } else if (m_scaler) {
         if (m_alpha)
             for (QRgb &pixel : m_row)
                 pixel = qPremultiply(pixel);
-        m_averager->addRow(m_row.data());
+        m_scaler->addRow(m_row.data());
     }
     ++m_rowsDone;
 }
@@ -168,8 +165,8 @@ void PictureRows::fill(QRgb colour, qint64 count)
         for (qint64 i = 0; i < count && !m_stream->m_failed; ++i)
             if (!m_stream->m_sink.addRows(reinterpret_cast<const uchar *>(m_row.data()), 0, 1))
                 m_stream->m_failed = true;
-    } else if (m_averager) {
-        m_averager->addRows(qPremultiply(colour), count);
+    } else if (m_scaler) {
+        m_scaler->addRows(qPremultiply(colour), count);
     } else {
         for (qint64 i = 0; i < count; ++i) {
             QRgb *line = rowOfPicture(m_rowsDone + int(i));
@@ -196,22 +193,22 @@ QImage PictureRows::takeRows(QRgb rest)
         m_row = std::vector<QRgb>();
         return {};
     }
-    if (m_image.isNull() && !m_averager)
+    if (m_image.isNull() && !m_scaler)
         return {};
     fill(rest, m_size.height() - m_rowsDone);
     m_row = std::vector<QRgb>();
-    if (!m_averager) {
+    if (m_scaler) {
+        QImage image = m_scaler->takePicture();
+        m_scaler.reset();
         // A picture whose rows were all opaque is RGB32: the same pixels.
-        if (m_alpha) {
-            bool opaque = true;
-            for (int y = 0; y < m_image.height() && opaque; ++y) {
-                const auto *line = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
-                for (int x = 0; x < m_image.width() && opaque; ++x)
-                    opaque = qAlpha(line[x]) == 255;
-            }
-            if (opaque)
-                m_image.reinterpretAsFormat(QImage::Format_RGB32);
-        }
+        if (m_alpha && opaque(image))
+            image.reinterpretAsFormat(QImage::Format_RGB32);
+        return image;
+    }
+    {
+        // A picture whose rows were all opaque is RGB32: the same pixels.
+        if (m_alpha && opaque(m_image))
+            m_image.reinterpretAsFormat(QImage::Format_RGB32);
         if (StreamScope *stream = std::exchange(m_streamWhole, nullptr)) {
             // Top first, a row at a time, premultiplied where translucent.
             std::vector<QRgb> line(size_t(m_image.width()));
@@ -230,49 +227,13 @@ QImage PictureRows::takeRows(QRgb rest)
             return finished(std::exchange(m_image, QImage()), m_target);
         return std::move(m_image);
     }
-    QImage image = m_averager->take();
-    m_averager.reset();
-    // Averaged as stored: the bottom rows first, the picture upside down.
-    if (m_order == Order::BottomFirst)
-        image = image.mirrored(false, true);
-    if (image.size() != m_target)
-        image = finished(image, m_target);
-    return image;
 }
 
 QImage PictureRows::reduced(const QImage &image, QSize target)
 {
     if (image.isNull() || target.isEmpty() || image.size() == target)
         return image;
-    const QSize size = image.size();
-    // A picture less than twice the target (a JPEG decoded reduced) goes the rest of the way at once.
-    if (target.width() <= size.width() && target.height() <= size.height() && blockFactor(size, target) == 1) {
-        QImage scaled = finished(image, target);
-        scaled.setColorSpace(image.colorSpace());
-        return scaled;
-    }
-    // Whole blocks first, each row taken to premultiplied ARGB32 on its own.
-    BlockAverager averager(
-        size, target.width() <= size.width() && target.height() <= size.height() ? blockFactor(size, target) : 1);
-    if (averager.isNull())
-        return {};
-    const bool direct = image.format() == QImage::Format_ARGB32_Premultiplied || image.format() == QImage::Format_RGB32;
-    for (int y = 0; y < size.height(); ++y) {
-        if (direct) {
-            averager.addRow(reinterpret_cast<const QRgb *>(image.constScanLine(y)));
-            continue;
-        }
-        QImage line(image.constScanLine(y), size.width(), 1, image.bytesPerLine(), image.format());
-        if (image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono
-            || image.format() == QImage::Format_MonoLSB)
-            line.setColorTable(image.colorTable());
-        const QImage converted = line.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        if (converted.isNull())
-            return {};
-        averager.addRow(reinterpret_cast<const QRgb *>(converted.constScanLine(0)));
-    }
-    const QImage blocks = averager.take();
-    QImage scaled = blocks.size() == target ? blocks : finished(blocks, target);
+    QImage scaled = finished(image, target);
     scaled.setColorSpace(image.colorSpace());
     return scaled;
 }

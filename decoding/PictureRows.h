@@ -1,6 +1,6 @@
 #pragma once
 
-#include "decoding/BlockAverager.h"
+#include "decoding/AreaScaler.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/RowSink.h"
@@ -13,10 +13,10 @@
 
 // The picture a reader makes as it reads the rows of a file, one after another in the order they
 // are stored (top or bottom first). A full-size read writes each row straight into the final
-// picture; a read into a box averages each row into blocks as it comes (BlockAverager), so that
-// a thumbnail of a picture of any size holds one row and the reduced picture, and scales the rest
-// of the way on the reading thread (no thread pool: a decoder's memory limit counts every thread's
-// stack). Rows are ARGB32 pixels (QRgb values, not premultiplied), opaque ones 0xffRRGGBB.
+// picture; a read into a box reduces each row into the fitted picture as it comes (AreaScaler), so
+// that a thumbnail of a picture of any size holds one row, a few rows of sums and the reduced
+// picture, all on the reading thread (no thread pool: a decoder's memory limit counts every
+// thread's stack). Rows are ARGB32 pixels (QRgb values, not premultiplied), opaque ones 0xffRRGGBB.
 //
 // The readers of formats/ (Netpbm, TGA, BMP, GIF, Photoshop) make their pictures through it.
 class PictureRows
@@ -59,7 +59,7 @@ public:
     bool isComplete() const { return m_rowsDone >= m_size.height(); }
 
     // Where the next stored row's width() pixels go; next() takes them. Only before isComplete().
-    QRgb *row() { return m_averager || m_stream ? m_row.data() : rowOfPicture(m_rowsDone); }
+    QRgb *row() { return m_scaler || m_stream ? m_row.data() : rowOfPicture(m_rowsDone); }
     void next();
     // `count` stored rows of one colour (cut at the picture's end), at the cost of one row.
     void fill(QRgb colour, qint64 count);
@@ -126,10 +126,9 @@ private:
     bool m_alpha;
     bool m_seekable = false;
     bool m_started = false;
-    int m_factor = 1;
     int m_rowsDone = 0;
-    QImage m_image;                          // a full-size read's picture
-    std::optional<BlockAverager> m_averager; // a reduced read's
+    QImage m_image;                     // a full-size read's picture
+    std::optional<AreaScaler> m_scaler; // a reduced read's
     std::vector<QRgb> m_row;
     StreamScope *m_stream = nullptr;      // a streamed read's, row by row
     StreamScope *m_streamWhole = nullptr; // a streamed read's, once the picture is whole

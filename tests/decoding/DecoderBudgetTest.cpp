@@ -104,9 +104,9 @@ struct OrdinaryJpeg {
     // read a band of rows at a time, reduced in the DCT; a progressive one holds its coefficients.
     bool withinThumbnailDecoder;
     // Whether the viewer's whole picture, reduced to 8192 pixels, fits the larger decoder: a
-    // progressive file of 150 megapixels holds 430 MiB of coefficients beside that picture and its
-    // reduction from 9375 pixels (400 MiB), and is refused by its size; the viewer's picture fitted
-    // to the screen is read.
+    // progressive file of 180 megapixels holds 516 MiB of coefficients beside that picture's 180
+    // MiB, and is refused by its size; the viewer's picture fitted to the screen is read. (Of 150
+    // megapixels, 430 MiB beside it fit: the rows are reduced as they come, never held whole.)
     bool wholeViewerPicture = true;
 };
 
@@ -116,7 +116,8 @@ const OrdinaryJpeg ordinaryJpegs[] = {
     {"120mp", {13400, 8960}, false, true},
     {"150mp", {15000, 10000}, false, true},
     {"180mp", {16400, 11000}, false, true},
-    {"150mp-progressive", {15000, 10000}, true, false, false},
+    {"150mp-progressive", {15000, 10000}, true, false},
+    {"180mp-progressive", {16400, 11000}, true, false, false},
 };
 
 // The largest peak of the decoding children that ended since `before`, as the kernel counted them.

@@ -246,20 +246,20 @@ QByteArray progressiveJpegClaiming(QSize size)
 }
 
 // A whole picture whose read needs more than the larger decoder holds even reduced to 8192 pixels
-// (a 150-megapixel progressive JPEG's coefficients beside the rows) is shown reduced as far as
-// that decoder holds it, not refused.
+// (a 180-megapixel progressive JPEG's coefficients beside the reduced picture) is shown reduced as
+// far as that decoder holds it, not refused.
 TEST(OVNImageViewerTest, AWholePictureIsShownAsLargeAsTheLargerDecoderHoldsIt)
 {
     QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("panorama.jpg"), progressiveJpegClaiming(QSize(15000, 10000)));
+    const QString path = writeFile(dir, QStringLiteral("panorama.jpg"), progressiveJpegClaiming(QSize(16400, 11000)));
     OVNImageLoader::Request request;
     request.path = path;
     request.processor = QStringLiteral("Image");
     QSize stored;
     QString problem;
     const QImage image = OVNImageLoader::decode(request, false, &stored, &problem);
-    EXPECT_EQ(image.size(), QSize(4096, 2731)) << qPrintable(problem);
-    EXPECT_EQ(stored, QSize(15000, 10000));
+    EXPECT_EQ(image.size(), QSize(4096, 2747)) << qPrintable(problem);
+    EXPECT_EQ(stored, QSize(16400, 11000));
 }
 
 // A file that gives no picture shows the sheet, saying what happened, and its window closes.
