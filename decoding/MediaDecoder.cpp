@@ -37,6 +37,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -57,6 +58,19 @@ ChildCount &childCount()
 {
     static ChildCount count;
     return count;
+}
+
+// The children for one file alive now, by the pids their templates told (see
+// MediaDecoder::isChildForOneFile).
+struct LiveChildren {
+    std::mutex mutex;
+    std::set<pid_t> pids;
+};
+
+LiveChildren &liveChildren()
+{
+    static LiveChildren live;
+    return live;
 }
 
 } // namespace
@@ -84,6 +98,10 @@ struct MediaDecoder::Process {
     {
         unreported = started;
         startedChildren = true;
+        {
+            const std::lock_guard lock(liveChildren().mutex);
+            liveChildren().pids.insert(started);
+        }
         const std::lock_guard lock(childCount().mutex);
         ++childCount().started;
     }
@@ -93,6 +111,8 @@ struct MediaDecoder::Process {
         largestChildPeak = std::max(largestChildPeak, qint64(std::max(note.peakKiB, 0)) * 1024);
         if (note.pid == unreported)
             unreported = -1;
+        const std::lock_guard lock(liveChildren().mutex);
+        liveChildren().pids.erase(pid_t(note.pid));
     }
 
     void awaitLastNote();
@@ -673,6 +693,11 @@ void endChild(MediaDecoder::Process &process)
 
 MediaDecoder::Process::~Process()
 {
+    // Its child ends with it, told or not.
+    if (unreported > 0) {
+        const std::lock_guard lock(liveChildren().mutex);
+        liveChildren().pids.erase(unreported);
+    }
     // A child still held (a movie's, kept for its frames, or one whose request was given up) is
     // ended through its handle first: its template, which waits for it, then tells its end and
     // goes on idle, so that its peak and processor time count and no other process adopts it.
@@ -951,6 +976,12 @@ qint64 MediaDecoder::memoryLimit(Use use)
 }
 
 void MediaDecoder::endIdleDecoders() { pool().clear(); }
+
+bool MediaDecoder::isChildForOneFile(pid_t pid)
+{
+    const std::lock_guard lock(liveChildren().mutex);
+    return liveChildren().pids.count(pid) > 0;
+}
 
 MediaDecoder::Children MediaDecoder::endedChildren()
 {

@@ -126,6 +126,9 @@ public:
         qint64 peakBytes = 0;
     };
     static Children endedChildren();
+    // Whether `pid` is a decoder's child for one file that has not ended as far as this process
+    // was told: a look at the process tree reads no more of such a child than its resident memory.
+    static bool isChildForOneFile(pid_t pid);
 
     struct Process;
 

@@ -75,7 +75,7 @@ ToolProcessTree::~ToolProcessTree()
         m_thread.join();
 }
 
-QList<pid_t> ToolProcessTree::descendants(pid_t root)
+QList<pid_t> ToolProcessTree::descendants(pid_t root, QList<pid_t> *childrenForOneFile)
 {
     QList<pid_t> found;
     QList<pid_t> todo{root};
@@ -90,10 +90,14 @@ QList<pid_t> ToolProcessTree::descendants(pid_t root)
             for (const QByteArray &child : children) {
                 bool ok = false;
                 const pid_t id = pid_t(child.toLong(&ok));
-                if (ok && id > 0 && !found.contains(id)) {
-                    found.append(id);
-                    todo.append(id);
+                if (!ok || id <= 0 || found.contains(id) || (childrenForOneFile && childrenForOneFile->contains(id)))
+                    continue;
+                if (childrenForOneFile && MediaDecoder::isChildForOneFile(id)) {
+                    childrenForOneFile->append(id);
+                    continue;
                 }
+                found.append(id);
+                todo.append(id);
             }
         }
     }
@@ -112,9 +116,19 @@ qint64 ToolProcessTree::statusBytes(pid_t pid, const char *field)
     return status.mid(from, end < 0 ? -1 : end - from).trimmed().split(' ').value(0).toLongLong() * 1024;
 }
 
+qint64 ToolProcessTree::residentBytes(pid_t pid)
+{
+    // "SIZE RESIDENT SHARED ...", in pages.
+    const QList<QByteArray> fields = readProcFile(QStringLiteral("/proc/%1/statm").arg(pid)).split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() * ::sysconf(_SC_PAGESIZE) : 0;
+}
+
 void ToolProcessTree::look()
 {
-    QList<pid_t> tree = descendants(::getpid());
+    // A decoder's child for one file lives a few milliseconds: of it only its resident memory is
+    // read, one file of its /proc entry, which the kernel drops again when the child is waited for.
+    QList<pid_t> childrenForOneFile;
+    QList<pid_t> tree = descendants(::getpid(), &childrenForOneFile);
     tree.prepend(::getpid());
     qint64 sum = 0;
     qint64 held = 0;
@@ -130,6 +144,14 @@ void ToolProcessTree::look()
             ++alive;
             if (!isDecodersChild(pid))
                 now[pid] = peak;
+        }
+    }
+    // Its resident memory bounds its peak from below, and is what it holds at once.
+    for (const pid_t pid : std::as_const(childrenForOneFile)) {
+        if (const qint64 resident = residentBytes(pid); resident > 0) {
+            held += resident;
+            sum += resident;
+            ++alive;
         }
     }
     const std::lock_guard lock(m_mutex);

@@ -44,8 +44,12 @@ public:
     // processes alive together; M in all), processor time S s"; P is never less than N.
     static QString text(const Figures &figures);
 
-    // The processes below `root` (its children, theirs, ...), from /proc.
-    static QList<pid_t> descendants(pid_t root);
+    // The processes below `root` (its children, theirs, ...), from /proc. With
+    // `childrenForOneFile`, the decoders' children for one file alive (MediaDecoder::
+    // isChildForOneFile) go there instead, and what lies below them is not looked for.
+    static QList<pid_t> descendants(pid_t root, QList<pid_t> *childrenForOneFile = nullptr);
+    // A process's resident memory now, from its statm (0 when it is gone).
+    static qint64 residentBytes(pid_t pid);
     // A process's resident memory now (VmRSS) and its own peak (VmHWM) in bytes; 0 when it is gone.
     static qint64 statusBytes(pid_t pid, const char *field);
 
