@@ -326,21 +326,21 @@ std::vector<int> openingsOf(const QString &path)
     if (!stalled.isEmpty() && path.contains(stalled))
         std::this_thread::sleep_for(std::chrono::seconds(30));
 #endif
-    // A file held for its import: each opening is made again where it was found, and is that file.
+    // A file held for its import: the first opening is made again where it was found, and is that
+    // file; the others open the same file as the first.
+    int first = -1;
     if (std::optional<int> held = FileAccess::openHeld(path)) {
-        while (*held >= 0) {
-            descriptors.push_back(*held);
-            if (descriptors.size() >= size_t(DecoderProtocol::fileOpenings))
-                break;
-            held = FileAccess::openHeld(path);
-        }
-        return descriptors;
+        if (*held < 0)
+            return descriptors;
+        first = *held;
+    } else {
+        // Walked to as a path the user names: another account's link on the way is not followed
+        // (an output, a viewer would hand its target to the decoder), and only a regular file is
+        // opened.
+        first = FileAccess::openFound(path);
+        if (first < 0)
+            return descriptors;
     }
-    // Walked to as a path the user names: another account's link on the way is not followed (an
-    // output, a viewer would hand its target to the decoder), and only a regular file is opened.
-    const int first = FileAccess::openFound(path);
-    if (first < 0)
-        return descriptors;
     descriptors.push_back(first);
     // The others open the same file, whatever happens to its name meanwhile.
     const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);

@@ -46,11 +46,14 @@ QByteArray machineId()
 
 QString SystemInfo::accountName()
 {
-    // Never $USER: anyone can set that, and the catalog user is chosen by this name.
-    QString login, gecos;
-    if (passwordEntry(&login, &gecos))
-        return login;
-    return QString();
+    // Never $USER: anyone can set that, and the catalog user is chosen by this name. Read once:
+    // the account a process runs as does not change, and an import asks for each file (the
+    // account's own mount folders), each time a read of the password file.
+    static const QString login = [] {
+        QString name, gecos;
+        return passwordEntry(&name, &gecos) ? name : QString();
+    }();
+    return login;
 }
 
 QString SystemInfo::fullName()
