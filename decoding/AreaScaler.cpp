@@ -39,8 +39,8 @@ bool AreaScaler::fits(QSize source, QSize target)
 
 qint64 AreaScaler::heldBytes(QSize source, QSize target)
 {
-    return qint64(source.width()) * qint64(sizeof(Sums))
-           + qint64(target.width()) * qint64(sizeof(Span) + 3 * sizeof(Sums) + sizeof(QRgb));
+    return qint64(source.width() + 3) * qint64(sizeof(Sums))
+           + qint64(target.width()) * qint64(sizeof(Span) + 3 * sizeof(Sums) + 4 * sizeof(float) + sizeof(QRgb));
 }
 
 AreaScaler::AreaScaler(QSize source, QSize target, bool bottomFirst, RowDone rowDone)
@@ -70,7 +70,25 @@ AreaScaler::AreaScaler(QSize source, QSize target, bool bottomFirst, RowDone row
         span.lastWeight = float(double(to - span.last * tw) / double(sw));
         span.middleWeight = float(double(tw) / double(sw));
     }
-    m_pixels.resize(size_t(sw));
+    constexpr int taps = 4;
+    int widest = 0;
+    for (const Span &span : m_spans)
+        widest = std::max(widest, span.last - span.first + 1);
+    if (widest <= taps) {
+        m_tapCount = widest;
+        m_taps.assign(size_t(tw) * size_t(widest), 0.0f);
+        for (size_t x = 0; x < m_spans.size(); ++x) {
+            const Span &span = m_spans[x];
+            float *weights = m_taps.data() + x * size_t(widest);
+            weights[0] = span.firstWeight;
+            for (int i = 1; i < span.last - span.first; ++i)
+                weights[i] = span.middleWeight;
+            if (span.last != span.first)
+                weights[span.last - span.first] = span.lastWeight;
+        }
+    }
+    // Past the row's end, what the last spans' unused weights multiply.
+    m_pixels.resize(size_t(sw) + taps - 1);
     m_across.resize(size_t(tw));
     m_rows[0].assign(size_t(tw), Sums{});
     m_rows[1].assign(size_t(tw), Sums{});
@@ -89,7 +107,7 @@ void AreaScaler::reduceAcross(const QRgb *row)
 {
     // The row's pixels as sums first, each once, whatever number of the result's pixels it falls in.
     Sums *pixels = m_pixels.data();
-    const size_t width = m_pixels.size();
+    const size_t width = size_t(m_source.width());
     size_t i = 0;
 #ifdef __SSE2__
     const __m128i zero = _mm_setzero_si128();
@@ -105,6 +123,36 @@ void AreaScaler::reduceAcross(const QRgb *row)
     for (; i < width; ++i)
         pixels[i] = sumsOf(row[i]);
     Sums *out = m_across.data();
+    const float *weights = m_taps.data();
+    switch (m_tapCount) {
+    case 1:
+        for (const Span &span : m_spans)
+            *out++ = *weights++ * pixels[span.first];
+        return;
+    case 2:
+        for (const Span &span : m_spans) {
+            const Sums *at = pixels + span.first;
+            *out++ = weights[0] * at[0] + weights[1] * at[1];
+            weights += 2;
+        }
+        return;
+    case 3:
+        for (const Span &span : m_spans) {
+            const Sums *at = pixels + span.first;
+            *out++ = weights[0] * at[0] + weights[1] * at[1] + weights[2] * at[2];
+            weights += 3;
+        }
+        return;
+    case 4:
+        for (const Span &span : m_spans) {
+            const Sums *at = pixels + span.first;
+            *out++ = weights[0] * at[0] + weights[1] * at[1] + weights[2] * at[2] + weights[3] * at[3];
+            weights += 4;
+        }
+        return;
+    default:
+        break;
+    }
     for (const Span &span : m_spans) {
         Sums sum = span.firstWeight * pixels[span.first];
         if (span.last != span.first) {

@@ -83,6 +83,11 @@ private:
         float middleWeight = 0;
     };
     std::vector<Span> m_spans;
+    // Where every pixel of the result covers at most four of the picture's (a reduction by less
+    // than three): each one's weights, as many as the widest span covers (m_tapCount), none for the
+    // pixels past its own span, so that each is as many products without a branch.
+    std::vector<float> m_taps;
+    int m_tapCount = 0;
     std::vector<Sums> m_pixels;  // the row being added, as sums
     std::vector<Sums> m_across;  // the row being added, reduced across
     std::vector<Sums> m_rows[2]; // the result's row being made, and the next

@@ -25,8 +25,9 @@ QImage scene(QSize size)
         for (int x = 0; x < size.width(); ++x) {
             state = state * 1664525u + 1013904223u;
             const int noise = int(state >> 28);
-            image.setPixel(x, y, qRgb((x * 255 / size.width() + noise) & 255, y * 255 / size.height(),
-                                      x < size.width() / 2 ? 30 : 220));
+            image.setPixel(
+                x, y,
+                qRgb((x * 255 / size.width() + noise) & 255, y * 255 / size.height(), x < size.width() / 2 ? 30 : 220));
         }
     return image;
 }
