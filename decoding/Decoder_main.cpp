@@ -31,6 +31,7 @@
 #include "decoding/JpegDecoder.h"
 #include "decoding/JpegEncoder.h"
 #include "decoding/LibraryMessages.h"
+#include "decoding/MappedFile.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/Movie.h"
 #include "decoding/TurnedStrips.h"
@@ -1232,6 +1233,8 @@ int main(int argc, char **argv)
     const long long memory = std::atoll(argv[1]);
     const int threads = std::atoi(argv[2]);
     std::set_new_handler([] { _exit(DecoderProtocol::exitOutOfMemory); });
+    // Its children read the files they are handed where they lie (see MappedFile).
+    MappedFile::allowInThisProcess();
     // One arena for every thread: each further one reserves 64 MiB of the address space that a
     // child's limit counts, written or not. Small blocks still come from each thread's own cache.
     mallopt(M_ARENA_MAX, 1);

@@ -5,9 +5,11 @@
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/LibraryMessages.h"
+#include "decoding/MappedFile.h"
 #include "platform/HeapTuning.h"
 
 #include <QColorSpace>
+#include <QFileDevice>
 #include <QIODevice>
 #include <QSysInfo>
 
@@ -185,6 +187,9 @@ struct State {
     ErrorManager error{};
     jpeg_progress_mgr progress{};
     DeviceSource source;
+    // The file read where it lies, where the process may (see begin): after the library is
+    // destroyed, which the destructor's body does.
+    MappedFile mapped;
     bool created = false;
     JpegDecoder::Result result;
     QColorSpace space;    // the picture's colour profile, where it goes with RGB rows
@@ -217,9 +222,23 @@ void begin(State &state, const void *data, std::size_t size)
     jpeg_mem_src(&state.info, static_cast<const unsigned char *>(data), static_cast<unsigned long>(size));
 }
 
+// Files smaller than this are read a piece at a time all the same: copying them costs less than
+// mapping them.
+constexpr qint64 mappedFileBytes = qint64(128) << 10;
+
 void begin(State &state, QIODevice &device, qint64 maxBytes)
 {
     create(state);
+    // In a decoding process a file of some size is read where it lies, its pages mapped rather
+    // than copied a piece at a time into fresh ones (see MappedFile).
+    if (auto *file = qobject_cast<QFileDevice *>(&device); file && MappedFile::allowed()) {
+        const qint64 at = file->pos();
+        const qint64 end = std::min(file->size(), at + std::max<qint64>(maxBytes, 0));
+        if (end - at >= mappedFileBytes && state.mapped.map(file->handle(), std::size_t(end))) {
+            jpeg_mem_src(&state.info, state.mapped.data() + at, static_cast<unsigned long>(end - at));
+            return;
+        }
+    }
     DeviceSource &source = state.source;
     source.device = &device;
     source.left = maxBytes;
