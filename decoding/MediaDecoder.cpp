@@ -67,10 +67,12 @@ struct LiveChildren {
     std::set<pid_t> pids;
 };
 
+// Never destroyed: decoders given back at the program's end tell their children's ends after
+// the statics made before them are gone.
 LiveChildren &liveChildren()
 {
-    static LiveChildren live;
-    return live;
+    static LiveChildren *const live = new LiveChildren;
+    return *live;
 }
 
 } // namespace

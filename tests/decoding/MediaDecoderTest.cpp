@@ -644,9 +644,13 @@ struct TemplateStandIn {
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
             if (::getppid() != test)
                 _exit(0);
+            // Each process ends with its parent: one whose parent ended before it asked so ends now.
+            const pid_t standIn = ::getpid();
             pid_t pids[3] = {::_Fork(), -1, -1};
             if (pids[0] == 0) {
                 ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                if (::getppid() != standIn)
+                    _exit(0);
                 for (;;)
                     ::pause();
             }
@@ -656,9 +660,14 @@ struct TemplateStandIn {
             pids[1] = ::_Fork();
             if (pids[1] == 0) {
                 ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                if (::getppid() != standIn)
+                    _exit(0);
+                const pid_t whole = ::getpid();
                 const pid_t own = ::_Fork();
                 if (own == 0) {
                     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+                    if (::getppid() != whole)
+                        _exit(0);
                     for (;;)
                         ::pause();
                 }
