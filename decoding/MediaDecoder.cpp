@@ -54,10 +54,12 @@ struct ChildCount {
     int endedTemplates = 0;         // the ended templates that started a child
 };
 
+// Never destroyed, as the list of live children below: decoders given back at the program's end
+// count their children after the statics made before them are gone.
 ChildCount &childCount()
 {
-    static ChildCount count;
-    return count;
+    static ChildCount *const count = new ChildCount;
+    return *count;
 }
 
 // The children for one file alive now, by the pids their templates told (see
@@ -67,8 +69,6 @@ struct LiveChildren {
     std::set<pid_t> pids;
 };
 
-// Never destroyed: decoders given back at the program's end tell their children's ends after
-// the statics made before them are gone.
 LiveChildren &liveChildren()
 {
     static LiveChildren *const live = new LiveChildren;
