@@ -1,5 +1,7 @@
 #include "decoding/MappedFile.h"
 
+#include "decoding/SignalPassOn.h"
+
 #include <atomic>
 
 #include <signal.h>
@@ -34,15 +36,7 @@ void onBusError(int signal, siginfo_t *info, void *context)
             break;
         }
     }
-    ::sigaction(signal, &previousHandler, nullptr);
-    if (previousHandler.sa_flags & SA_SIGINFO) {
-        if (previousHandler.sa_sigaction)
-            previousHandler.sa_sigaction(signal, info, context);
-    } else if (previousHandler.sa_handler != SIG_DFL && previousHandler.sa_handler != SIG_IGN) {
-        previousHandler.sa_handler(signal);
-    } else if (info->si_code <= 0) {
-        ::raise(signal);
-    }
+    passSignalOn(signal, info, context, previousHandler);
 }
 
 } // namespace

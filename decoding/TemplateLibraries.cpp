@@ -1,6 +1,7 @@
 #include "decoding/TemplateLibraries.h"
 
 #include "decoding/MediaDecoder_p.h"
+#include "decoding/SignalPassOn.h"
 
 #include <link.h>
 #include <signal.h>
@@ -109,17 +110,8 @@ void onFault(int signal, siginfo_t *info, void *context)
     // si_code above 0: the kernel's, for a fault at si_addr (not a signal sent).
     if (info->si_code > 0 && TemplateLibraries::isGivenUp(info->si_addr))
         _exit(DecoderProtocol::exitNeedsWholeDecoder);
-    // Any other fault goes on as it would have without this handler: to the one before, or to the
-    // default action (the faulting instruction runs again; a signal that was sent is sent again).
-    ::sigaction(signal, &previousHandler, nullptr);
-    if (previousHandler.sa_flags & SA_SIGINFO) {
-        if (previousHandler.sa_sigaction)
-            previousHandler.sa_sigaction(signal, info, context);
-    } else if (previousHandler.sa_handler != SIG_DFL && previousHandler.sa_handler != SIG_IGN) {
-        previousHandler.sa_handler(signal);
-    } else if (info->si_code <= 0) {
-        ::raise(signal);
-    }
+    // Any other fault goes on as it would have without this handler.
+    passSignalOn(signal, info, context, previousHandler);
 }
 
 } // namespace
