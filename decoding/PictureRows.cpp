@@ -197,36 +197,33 @@ QImage PictureRows::takeRows(QRgb rest)
         return {};
     fill(rest, m_size.height() - m_rowsDone);
     m_row = std::vector<QRgb>();
+    // A picture whose rows were all opaque is RGB32: the same pixels.
     if (m_scaler) {
         QImage image = m_scaler->takePicture();
         m_scaler.reset();
-        // A picture whose rows were all opaque is RGB32: the same pixels.
         if (m_alpha && opaque(image))
             image.reinterpretAsFormat(QImage::Format_RGB32);
         return image;
     }
-    {
-        // A picture whose rows were all opaque is RGB32: the same pixels.
-        if (m_alpha && opaque(m_image))
-            m_image.reinterpretAsFormat(QImage::Format_RGB32);
-        if (StreamScope *stream = std::exchange(m_streamWhole, nullptr)) {
-            // Top first, a row at a time, premultiplied where translucent.
-            std::vector<QRgb> line(size_t(m_image.width()));
-            for (int y = 0; y < m_image.height() && !stream->m_failed; ++y) {
-                const auto *in = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
-                for (int x = 0; x < m_image.width(); ++x)
-                    line[size_t(x)] = m_alpha ? qPremultiply(in[x]) : in[x];
-                if (!stream->m_sink.addRows(reinterpret_cast<const uchar *>(line.data()), 0, 1))
-                    stream->m_failed = true;
-            }
-            stream->m_streamed = !stream->m_failed;
-            m_image = QImage();
-            return {};
+    if (m_alpha && opaque(m_image))
+        m_image.reinterpretAsFormat(QImage::Format_RGB32);
+    if (StreamScope *stream = std::exchange(m_streamWhole, nullptr)) {
+        // Top first, a row at a time, premultiplied where translucent.
+        std::vector<QRgb> line(size_t(m_image.width()));
+        for (int y = 0; y < m_image.height() && !stream->m_failed; ++y) {
+            const auto *in = reinterpret_cast<const QRgb *>(m_image.constScanLine(y));
+            for (int x = 0; x < m_image.width(); ++x)
+                line[size_t(x)] = m_alpha ? qPremultiply(in[x]) : in[x];
+            if (!stream->m_sink.addRows(reinterpret_cast<const uchar *>(line.data()), 0, 1))
+                stream->m_failed = true;
         }
-        if (m_target != m_size)
-            return finished(std::exchange(m_image, QImage()), m_target);
-        return std::move(m_image);
+        stream->m_streamed = !stream->m_failed;
+        m_image = QImage();
+        return {};
     }
+    if (m_target != m_size)
+        return finished(std::exchange(m_image, QImage()), m_target);
+    return std::move(m_image);
 }
 
 QImage PictureRows::reduced(const QImage &image, QSize target)
