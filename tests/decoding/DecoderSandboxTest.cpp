@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QMap>
 #include <QProcess>
@@ -143,7 +144,8 @@ TEST(DecoderSandboxTest, EveryRoadOutOfADecoderIsRefusedAndItStillDecodes)
 // One thumbnail decoder forks three kinds of child: its first file's, from the template as it
 // started, then, once it has split, the usual files' and the others' (from its whole template).
 // Each starts as confined as the others: with Landlock where the kernel has it, and with the
-// filter alone.
+// filter alone. A large file read into a box is a usual file too: its child reads the file where it
+// lies and makes no helper thread, and is held all the same.
 TEST(DecoderSandboxTest, EachKindOfChildOfOneDecoderStartsConfined)
 {
     QTemporaryDir folder;
@@ -151,6 +153,9 @@ TEST(DecoderSandboxTest, EachKindOfChildOfOneDecoderStartsConfined)
     const QString probe = hostilemedia::written(folder.filePath(QStringLiteral("ovn-decoder-probes.jpg")),
                                                 hostilemedia::jpegOfNoise(16, 16, false));
     const QString kept = hostilemedia::written(probe + QStringLiteral(".kept"), "kept");
+    const QString largeProbe = hostilemedia::written(folder.filePath(QStringLiteral("large-ovn-decoder-probes.jpg")),
+                                                     hostilemedia::jpegOfNoise(1600, 1600, false));
+    ASSERT_GE(QFileInfo(largeProbe).size(), qint64(1) << 20);
     const QString picture =
         hostilemedia::written(folder.filePath(QStringLiteral("picture.jpg")), hostilemedia::jpegOfNoise(96, 64, true));
     const QImage expected(picture);
@@ -167,15 +172,17 @@ TEST(DecoderSandboxTest, EachKindOfChildOfOneDecoderStartsConfined)
         const struct {
             QSize box;
             const char *name;
-        } children[] = {{QSize(8, 8), "the first file's child"},
-                        {QSize(8, 8), "a usual file's child"},
-                        {QSize(), "the whole template's child"}};
-        for (const auto &[box, name] : children) {
+            const QString &file;
+        } children[] = {{QSize(8, 8), "the first file's child", probe},
+                        {QSize(8, 8), "a usual file's child", probe},
+                        {QSize(8, 8), "a large usual file's child", largeProbe},
+                        {QSize(), "the whole template's child", probe}};
+        for (const auto &[box, name, file] : children) {
             SCOPED_TRACE(name);
             QMap<QString, QString> tried;
             {
                 const DecodeReport::Scope report;
-                decoder.read(probe, box);
+                decoder.read(file, box);
                 tried = confinementroads::outcomes(report.damage().split(QLatin1Char(',')));
             }
             ASSERT_FALSE(tried.isEmpty());
