@@ -4,6 +4,7 @@
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
+#include "decoding/JpegCoarseScan.h"
 #include "decoding/LibraryMessages.h"
 #include "decoding/MappedFile.h"
 #include "platform/HeapTuning.h"
@@ -564,6 +565,7 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
         info.do_block_smoothing = FALSE;
     }
     jpeg_start_decompress(&info);
+    JpegCoarseScan::install(info);
 
     state->result.image = QImage(int(info.output_width), int(info.output_height),
                                  gray ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
@@ -695,6 +697,7 @@ JpegDecoder::Streamed JpegDecoder::stream(QIODevice &device, qint64 maxBytes, Ro
     if (!shared)
         band->reservation = DecodeMemoryBudget::shared().reserve(held);
     jpeg_start_decompress(&info);
+    JpegCoarseScan::install(info);
     const int width = band->width = int(info.output_width);
     const int height = band->height = int(info.output_height);
     const qsizetype bytesPerLine = qsizetype(width) * (grey ? 1 : 4);
