@@ -18,6 +18,8 @@ namespace {
 constexpr int valueBits = 9;
 // Look-ahead of the codes and value bits of the coefficients stepped over together.
 constexpr int skipBits = 14;
+// Look-ahead of one coefficient's code with its value bits, where the value is wanted.
+constexpr int coefficientBits = 11;
 
 // One Huffman table, decoded as libjpeg decodes it (canonical codes: the largest code of each
 // length, and where that length's symbols start), with two look-up tables beside it.
@@ -33,9 +35,17 @@ struct Table {
     // advance past, in bits 4-10; and in bit 11, that the last of them ends the block. Made for an
     // AC table that a block skips with, else null.
     std::uint16_t *skip;
+    // The next coefficientBits bits, for coefficients whose values are wanted: where one code and
+    // its value bits fit, the bits they take in bits 0-4, the zeros they run past in bits 5-8, in
+    // bit 9 that the code ends the block and in bit 10 that it runs past sixteen zeros, and the
+    // value in bits 16-31; 0 where they do not fit. Made for an AC table whose values a block
+    // takes, else null.
+    std::int32_t *coefficient;
 };
 
 constexpr std::uint16_t skipEnds = 1u << 11;
+constexpr std::int32_t coefficientEnds = 1 << 9;
+constexpr std::int32_t coefficientZeros = 1 << 10;
 
 struct Bits {
     std::uint64_t held = 0; // the low `count` bits are the next of the data, the first highest
@@ -51,6 +61,7 @@ struct Entropy {
     Table *dcTables[NUM_HUFF_TBLS];
     Table *acTables[NUM_HUFF_TBLS];
     bool skipBuilt[NUM_HUFF_TBLS];
+    bool coefficientsBuilt[NUM_HUFF_TBLS];
     const Table *dcOf[D_MAX_BLOCKS_IN_MCU];
     const Table *acOf[D_MAX_BLOCKS_IN_MCU];
     bool dcNeeded[D_MAX_BLOCKS_IN_MCU];
@@ -164,6 +175,28 @@ void buildSkip(Table &table)
             advance += size != 0 ? run + 1 : 16;
         }
         table.skip[prefix] = used == 0 ? 0 : std::uint16_t(used | advance << 4 | (ends ? skipEnds : 0));
+    }
+}
+
+inline int extended(int value, int size) { return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value; }
+
+void buildCoefficients(Table &table)
+{
+    for (unsigned int prefix = 0; prefix < (1u << coefficientBits); ++prefix) {
+        std::int32_t entry = 0;
+        const unsigned int wide = prefix << (skipBits - coefficientBits);
+        int length = 0;
+        const int symbol = symbolWithin(table, wide, skipBits, length);
+        if (symbol >= 0 && length <= coefficientBits) {
+            const int run = symbol >> 4, size = symbol & 15;
+            if (size == 0) {
+                entry = length | (run != 15 ? coefficientEnds : coefficientZeros);
+            } else if (length + size <= coefficientBits) {
+                const int bits = int(prefix >> (coefficientBits - length - size)) & ((1 << size) - 1);
+                entry = std::int32_t((unsigned(extended(bits, size)) << 16) | unsigned(run << 5 | (length + size)));
+            }
+        }
+        table.coefficient[prefix] = entry;
     }
 }
 
@@ -318,8 +351,6 @@ inline bool decodeSymbol(j_decompress_ptr info, Bits &bits, Cursor &cursor, cons
     return decodeSymbolSlowly(info, bits, cursor, table, symbol);
 }
 
-inline int extended(int value, int size) { return value < (1 << (size - 1)) ? value - (1 << size) + 1 : value; }
-
 void startPass(j_decompress_ptr info)
 {
     Entropy &entropy = entropyOf(info);
@@ -337,7 +368,7 @@ void startPass(j_decompress_ptr info)
                 table = new (allocate(info, sizeof(Table))) Table{};
             build(info, dc, number, *table);
             if (!dc)
-                entropy.skipBuilt[number] = false;
+                entropy.skipBuilt[number] = entropy.coefficientsBuilt[number] = false;
         }
         entropy.lastDc[ci] = 0;
     }
@@ -348,6 +379,14 @@ void startPass(j_decompress_ptr info)
         entropy.dcNeeded[block] = component->component_needed;
         // An eighth takes the mean of each block alone.
         entropy.acNeeded[block] = component->component_needed && component->DCT_scaled_size > 1;
+        if (entropy.acNeeded[block] && !entropy.coefficientsBuilt[component->ac_tbl_no]) {
+            Table &table = *entropy.acTables[component->ac_tbl_no];
+            if (!table.coefficient)
+                table.coefficient =
+                    static_cast<std::int32_t *>(allocate(info, sizeof(std::int32_t) << coefficientBits));
+            buildCoefficients(table);
+            entropy.coefficientsBuilt[component->ac_tbl_no] = true;
+        }
         if (!entropy.acNeeded[block] && !entropy.skipBuilt[component->ac_tbl_no]) {
             Table &table = *entropy.acTables[component->ac_tbl_no];
             if (!table.skip)
@@ -420,6 +459,23 @@ inline bool skipBlock(j_decompress_ptr info, Bits &bits, Cursor &cursor, const T
 bool decodeBlock(j_decompress_ptr info, Bits &bits, Cursor &cursor, const Table &table, JBLOCKROW block)
 {
     for (int k = 1; k < DCTSIZE2; ++k) {
+        if (bits.count < 32 && !refill(info, bits, cursor))
+            return false;
+        if (bits.count >= coefficientBits) {
+            const std::int32_t entry = table.coefficient[peek(bits, coefficientBits)];
+            if (entry != 0) {
+                bits.count -= entry & 31;
+                if (entry & coefficientEnds)
+                    break;
+                if (entry & coefficientZeros) {
+                    k += 15;
+                    continue;
+                }
+                k += (entry >> 5) & 15;
+                (*block)[jpeg_natural_order[k]] = JCOEF(entry >> 16);
+                continue;
+            }
+        }
         int symbol = 0;
         if (!decodeSymbol(info, bits, cursor, table, symbol))
             return false;

@@ -7,10 +7,11 @@ struct jpeg_decompress_struct;
 // decodes every other coefficient of the block one code at a time to find where the next block
 // begins: nine tenths of a large photograph's thumbnail is spent so. This decoder steps over those
 // coefficients several at a time, one table look-up covering the codes and value bits of as many as
-// fit in fourteen bits, and decodes the rest as libjpeg does. What it hands on is libjpeg's to the
-// bit: the same coefficients, also of damaged data (restart markers, data that ends early, a marker
-// met inside a block, a code no table holds), and no byte read past a marker. Damaged data draws
-// a warning wherever libjpeg's draws one; a bad code draws one also where libjpeg's fast path
+// fit in fourteen bits, and decodes the coefficients that are wanted (those of the chroma, which
+// libjpeg reduces by four only) a code and its value bits at a time. What it hands on is libjpeg's
+// to the bit: the same coefficients, also of damaged data (restart markers, data that ends early, a
+// marker met inside a block, a code no table holds), and no byte read past a marker. Damaged data
+// draws a warning wherever libjpeg's draws one; a bad code draws one also where libjpeg's fast path
 // passes it in silence.
 namespace JpegCoarseScan {
 
