@@ -193,9 +193,10 @@ struct State {
     MappedFile mapped;
     bool created = false;
     JpegDecoder::Result result;
-    QColorSpace space;    // the picture's colour profile, where it goes with RGB rows
-    QByteArray icc;       // the file's colour profile, as stored
-    ColourTransform inks; // a CMYK picture's, into sRGB
+    QColorSpace space;         // the picture's colour profile, where it goes with RGB rows
+    QByteArray icc;            // the file's colour profile, as stored
+    ColourTransform inks;      // a CMYK picture's, into sRGB
+    std::vector<uchar> inkRow; // a CMYK row as read, before it is turned into RGB
 
     ~State()
     {
@@ -577,7 +578,9 @@ JpegDecoder::Result decodeFrom(const Open &open, QSize box)
     if (state->space.isValid())
         image.setColorSpace(state->space);
     // CMYK rows are read into a row of their own (as wide as RGB32's) and turned into RGB there.
-    std::vector<uchar> inks(cmyk ? size_t(image.width()) * 4 : 0);
+    // It is the state's: an error in the data jumps past this function's own objects.
+    std::vector<uchar> &inks = state->inkRow;
+    inks.resize(cmyk ? size_t(image.width()) * 4 : 0);
     if (cmyk)
         state->inks = inkTransform(&info, state->icc);
     JSAMPROW rows[8];
