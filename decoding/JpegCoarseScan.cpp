@@ -402,9 +402,15 @@ void startPass(j_decompress_ptr info)
 
 bool restart(j_decompress_ptr info, Entropy &entropy)
 {
-    // The bits left before the marker are padding; whole bytes among them count as skipped.
+    // The bits left before the marker are padding; whole bytes among them count as skipped. Where
+    // the marker was met already they are said now, as libjpeg says them on its way to a marker
+    // its shorter look-ahead had not reached.
     info->marker->discarded_bytes += unsigned(entropy.bits.count / 8);
     entropy.bits = Bits{};
+    if (info->unread_marker != 0 && info->marker->discarded_bytes != 0) {
+        WARNMS2(info, JWRN_EXTRANEOUS_DATA, info->marker->discarded_bytes, info->unread_marker);
+        info->marker->discarded_bytes = 0;
+    }
     if (!(*info->marker->read_restart_marker)(info))
         return false;
     for (int ci = 0; ci < info->comps_in_scan; ++ci)
