@@ -535,7 +535,8 @@ boolean decodeMcu(j_decompress_ptr info, JBLOCKROW *blocks)
             if (!done)
                 return FALSE;
         }
-        // A suspended MCU is read again whole: its state is kept only when it is complete.
+        // The state is kept when the MCU is whole. (No source here suspends: one that did would
+        // have to be read again from the MCU's start, which this decoder does not keep.)
         source.next_input_byte = cursor.next;
         source.bytes_in_buffer = cursor.left;
         entropy.bits = bits;
