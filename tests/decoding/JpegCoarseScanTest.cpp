@@ -1,4 +1,5 @@
 #include "decoding/JpegCoarseScan.h"
+#include "tests/support/JpegPieces.h"
 #include "tests/support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -67,49 +68,6 @@ struct Reading {
     unsigned int scale = 1; // eighths
 };
 
-// A source that hands the data over a few bytes at a time, and at its end an end-of-image marker
-// with the warning libjpeg's memory source gives. libjpeg's decoder then takes its careful path
-// throughout: its fast path, used where much data is at hand, meets a run of 0xFF fill bytes in
-// damaged data as a marker and keeps coefficients of the attempt it then abandons for the careful one.
-struct Pieces {
-    jpeg_source_mgr manager{};
-    const unsigned char *next = nullptr;
-    size_t left = 0;
-};
-
-void noStep(j_decompress_ptr) {}
-
-boolean nextPiece(j_decompress_ptr info)
-{
-    static const JOCTET end[2] = {0xFF, JPEG_EOI};
-    auto *pieces = reinterpret_cast<Pieces *>(info->src);
-    if (pieces->left == 0) {
-        WARNMS(info, JWRN_JPEG_EOF);
-        pieces->manager.next_input_byte = end;
-        pieces->manager.bytes_in_buffer = 2;
-        return TRUE;
-    }
-    const size_t count = std::min<size_t>(pieces->left, 37);
-    pieces->manager.next_input_byte = pieces->next;
-    pieces->manager.bytes_in_buffer = count;
-    pieces->next += count;
-    pieces->left -= count;
-    return TRUE;
-}
-
-void skipPieces(j_decompress_ptr info, long count)
-{
-    auto *pieces = reinterpret_cast<Pieces *>(info->src);
-    while (count > long(pieces->manager.bytes_in_buffer)) {
-        count -= long(pieces->manager.bytes_in_buffer);
-        nextPiece(info);
-    }
-    if (count > 0) {
-        pieces->manager.next_input_byte += count;
-        pieces->manager.bytes_in_buffer -= size_t(count);
-    }
-}
-
 enum class Source { Memory, Pieces };
 
 Decoded decode(const std::vector<unsigned char> &file, bool coarse, Reading reading = {},
@@ -121,7 +79,7 @@ Decoded decode(const std::vector<unsigned char> &file, bool coarse, Reading read
         Errors errors;
         Decoded result;
         std::vector<JSAMPLE> row; // here, not on the stack a longjmp leaves
-        Pieces pieces;
+        JpegPieces pieces;
     };
     auto state = std::make_unique<State>();
     state->info.err = jpeg_std_error(&state->errors.manager);
@@ -131,15 +89,7 @@ Decoded decode(const std::vector<unsigned char> &file, bool coarse, Reading read
     jpeg_create_decompress(&state->info);
     if (setjmp(state->errors.jump) == 0) {
         if (source == Source::Pieces) {
-            Pieces &pieces = state->pieces;
-            pieces.manager.init_source = noStep;
-            pieces.manager.fill_input_buffer = nextPiece;
-            pieces.manager.skip_input_data = skipPieces;
-            pieces.manager.resync_to_restart = jpeg_resync_to_restart;
-            pieces.manager.term_source = noStep;
-            pieces.next = file.data();
-            pieces.left = file.size();
-            state->info.src = &pieces.manager;
+            state->pieces.attach(state->info, file.data(), file.size());
         } else {
             jpeg_mem_src(&state->info, file.data(), static_cast<unsigned long>(file.size()));
         }
@@ -179,6 +129,7 @@ struct Encoding {
     unsigned int restartInterval = 0;
     bool optimized = false; // Huffman tables made for the picture: longer and rarer codes
     bool progressive = false;
+    bool ycck = false; // four components stored as YCCK (Adobe), else as CMYK
 };
 
 // A picture with edges, gradients and noise, so that blocks hold many coefficients of every size.
@@ -205,8 +156,10 @@ std::vector<unsigned char> encode(const Encoding &encoding, unsigned int seed)
     info.image_width = JDIMENSION(encoding.width);
     info.image_height = JDIMENSION(encoding.height);
     info.input_components = encoding.components;
-    info.in_color_space = encoding.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    info.in_color_space = encoding.components == 1 ? JCS_GRAYSCALE : encoding.components == 4 ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&info);
+    if (encoding.ycck)
+        jpeg_set_colorspace(&info, JCS_YCCK);
     jpeg_set_quality(&info, encoding.quality, TRUE);
     if (encoding.components == 3) {
         info.comp_info[0].h_samp_factor = encoding.lumaH;
@@ -290,6 +243,8 @@ TEST(JpegCoarseScanTest, WholeFilesDecodeAsLibjpegDecodesThem)
         {"tables made for the picture", {640, 480, 3, 2, 2, 95, 0, true}, {}},
         {"grey, tables made for it, restarts", {300, 200, 1, 1, 1, 98, 3, true}, {}},
         {"one block", {8, 8, 1}, {}},
+        {"CMYK", {320, 241, 4}, {JCS_CMYK, false, 1}},
+        {"YCCK", {321, 240, 4, 2, 2, 90, 0, false, false, true}, {JCS_CMYK, false, 1}},
     };
     for (const Case &test : cases) {
         const std::vector<unsigned char> file = encode(test.encoding, 7);

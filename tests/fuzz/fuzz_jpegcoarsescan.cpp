@@ -4,6 +4,7 @@
 // A difference aborts (libFuzzer keeps the input).
 
 #include "decoding/JpegCoarseScan.h"
+#include "tests/support/JpegPieces.h"
 
 #include <csetjmp>
 #include <cstddef>
@@ -37,47 +38,6 @@ void noteWarning(j_common_ptr info, int level)
 
 void quiet(j_common_ptr) {}
 
-// libjpeg's reference decoding reads the data a few bytes at a time, so that it takes its careful
-// path throughout (its fast path keeps coefficients of an attempt it abandons on some damage).
-struct Pieces {
-    jpeg_source_mgr manager{};
-    const uint8_t *next = nullptr;
-    size_t left = 0;
-};
-
-void noStep(j_decompress_ptr) {}
-
-boolean nextPiece(j_decompress_ptr info)
-{
-    static const JOCTET end[2] = {0xFF, JPEG_EOI};
-    auto *pieces = reinterpret_cast<Pieces *>(info->src);
-    if (pieces->left == 0) {
-        WARNMS(info, JWRN_JPEG_EOF);
-        pieces->manager.next_input_byte = end;
-        pieces->manager.bytes_in_buffer = 2;
-        return TRUE;
-    }
-    const size_t count = pieces->left < 37 ? pieces->left : 37;
-    pieces->manager.next_input_byte = pieces->next;
-    pieces->manager.bytes_in_buffer = count;
-    pieces->next += count;
-    pieces->left -= count;
-    return TRUE;
-}
-
-void skipPieces(j_decompress_ptr info, long count)
-{
-    auto *pieces = reinterpret_cast<Pieces *>(info->src);
-    while (count > long(pieces->manager.bytes_in_buffer)) {
-        count -= long(pieces->manager.bytes_in_buffer);
-        nextPiece(info);
-    }
-    if (count > 0) {
-        pieces->manager.next_input_byte += count;
-        pieces->manager.bytes_in_buffer -= size_t(count);
-    }
-}
-
 struct Decoded {
     bool coarse = false; // the coarse scan took the decoding over
     std::vector<JSAMPLE> rows;
@@ -93,7 +53,7 @@ Decoded decode(const uint8_t *data, size_t size, bool coarse, bool inPieces, J_C
         Errors errors;
         Decoded result;
         std::vector<JSAMPLE> row; // here, not on the stack a longjmp leaves
-        Pieces pieces;
+        JpegPieces pieces;
     };
     auto state = std::make_unique<State>();
     state->info.err = jpeg_std_error(&state->errors.manager);
@@ -103,15 +63,7 @@ Decoded decode(const uint8_t *data, size_t size, bool coarse, bool inPieces, J_C
     jpeg_create_decompress(&state->info);
     if (setjmp(state->errors.jump) == 0) {
         if (inPieces) {
-            Pieces &pieces = state->pieces;
-            pieces.manager.init_source = noStep;
-            pieces.manager.fill_input_buffer = nextPiece;
-            pieces.manager.skip_input_data = skipPieces;
-            pieces.manager.resync_to_restart = jpeg_resync_to_restart;
-            pieces.manager.term_source = noStep;
-            pieces.next = data;
-            pieces.left = size;
-            state->info.src = &pieces.manager;
+            state->pieces.attach(state->info, data, size);
         } else {
             jpeg_mem_src(&state->info, data, static_cast<unsigned long>(size));
         }
