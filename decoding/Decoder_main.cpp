@@ -36,6 +36,7 @@
 #include "decoding/Movie.h"
 #include "decoding/TurnedStrips.h"
 #include "decoding/PictureData.h"
+#include "decoding/PictureRows.h"
 #include "decoding/RawDecoder.h"
 #include "decoding/TemplateLibraries.h"
 #include "formats/OVNOrientation.h"
@@ -251,6 +252,27 @@ QSize boxOf(const QVariantMap &request)
 }
 
 #ifdef OVN_DECODER_TEST_TRIGGERS
+// Test builds only: the switches below, read once by the template (see main), so that its children
+// look nothing up for them.
+struct TestSwitches {
+    QString crash = qEnvironmentVariable("OVN_DECODER_TEST_CRASH");
+    QString hang = qEnvironmentVariable("OVN_DECODER_TEST_HANG");
+    QString large = qEnvironmentVariable("OVN_DECODER_TEST_LARGE");
+    QString exhaust = qEnvironmentVariable("OVN_DECODER_TEST_EXHAUST");
+    QString wait = qEnvironmentVariable("OVN_DECODER_TEST_WAIT");
+    QString marker = qEnvironmentVariable("OVN_DECODER_TEST_LIE");
+    QString forge = qEnvironmentVariable("OVN_DECODER_TEST_FORGE");
+    QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
+    QString takesMemory = qEnvironmentVariable("OVN_DECODER_TEST_TAKE_MEMORY");
+    QString linger = qEnvironmentVariable("OVN_DECODER_TEST_LINGER");
+};
+
+const TestSwitches &testSwitches()
+{
+    static const TestSwitches switches;
+    return switches;
+}
+
 // Test builds only: a path that contains the text of OVN_DECODER_TEST_CRASH makes the decoder
 // crash, of OVN_DECODER_TEST_HANG hang in a system call, as a fault inside a library or a read
 // on a stalled mount would; of OVN_DECODER_TEST_WAIT wait until a file "PATH.go" exists (a slow
@@ -259,16 +281,16 @@ QSize boxOf(const QVariantMap &request)
 // far each went (DecoderSandbox::takeMemory).
 void testTriggers(const QString &path)
 {
-    const QString crash = qEnvironmentVariable("OVN_DECODER_TEST_CRASH");
+    const QString &crash = testSwitches().crash;
     if (!crash.isEmpty() && path.contains(crash))
         ::raise(SIGSEGV);
-    const QString hang = qEnvironmentVariable("OVN_DECODER_TEST_HANG");
+    const QString &hang = testSwitches().hang;
     if (!hang.isEmpty() && path.contains(hang))
         for (;;)
             ::pause();
     // Of OVN_DECODER_TEST_LARGE: a thumbnail decoder ends as out of memory, the larger one waits
     // until "PATH.go" exists.
-    const QString large = qEnvironmentVariable("OVN_DECODER_TEST_LARGE");
+    const QString &large = testSwitches().large;
     if (!large.isEmpty() && path.contains(large)) {
         rlimit limit{};
         if (getrlimit(RLIMIT_DATA, &limit) == 0 && limit.rlim_cur < (rlim_t(512) << 20))
@@ -278,7 +300,7 @@ void testTriggers(const QString &path)
     }
     // Of OVN_DECODER_TEST_EXHAUST: takes memory until no more can be mapped, then faults, as a
     // library that does not check what its own mapping gave.
-    const QString exhaust = qEnvironmentVariable("OVN_DECODER_TEST_EXHAUST");
+    const QString &exhaust = testSwitches().exhaust;
     if (!exhaust.isEmpty() && path.contains(exhaust)) {
         // (Without a data limit, in sanitizer builds, the caller watches: as if it had seen it.)
         rlimit limit{};
@@ -288,7 +310,7 @@ void testTriggers(const QString &path)
                != MAP_FAILED) {}
         ::raise(SIGSEGV);
     }
-    const QString wait = qEnvironmentVariable("OVN_DECODER_TEST_WAIT");
+    const QString &wait = testSwitches().wait;
     if (!wait.isEmpty() && path.contains(wait))
         while (!QFile::exists(path + QStringLiteral(".go")))
             ::usleep(20'000);
@@ -299,7 +321,7 @@ void testTriggers(const QString &path)
 // could, and then wait to be ended.
 void lie(const QString &path)
 {
-    const QString marker = qEnvironmentVariable("OVN_DECODER_TEST_LIE");
+    const QString &marker = testSwitches().marker;
     const qsizetype at = marker.isEmpty() ? -1 : path.indexOf(marker + QLatin1Char('-'));
     if (at < 0)
         return;
@@ -678,12 +700,12 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
         image.fill(Qt::red);
         return {{text("fullWidth"), 16}, {text("fullHeight"), 16}, {text("orientation"), 1}};
     }
-    const QString forge = qEnvironmentVariable("OVN_DECODER_TEST_FORGE");
+    const QString &forge = testSwitches().forge;
     forging = !forge.isEmpty() && path.contains(forge);
-    const QString probe = qEnvironmentVariable("OVN_DECODER_TEST_PROBE");
+    const QString &probe = testSwitches().probe;
     if (!probe.isEmpty() && path.contains(probe))
         return DecoderSandbox::probe(path, ::getppid(), QThreadPool::globalInstance());
-    const QString takesMemory = qEnvironmentVariable("OVN_DECODER_TEST_TAKE_MEMORY");
+    const QString &takesMemory = testSwitches().takesMemory;
     if (!takesMemory.isEmpty() && path.contains(takesMemory))
         return DecoderSandbox::takeMemory();
 #endif
@@ -693,8 +715,13 @@ QVariantMap Decoder::handle(const QVariantMap &request, QImage &image)
     QVariantMap answer;
     ImageFileReader::Facts facts;
     if (operation == QLatin1String("read")) {
+        // A picture of few colours may be read indexed, which the program expands: a quarter of
+        // the pages to write here and of the bytes to send.
+        const PictureRows::IndexedScope indexed;
         image = ImageFileReader::read(path, boxOf(request), &facts);
         inScreenColours(image);
+        if (indexed.taken() && image.format() == QImage::Format_Indexed8)
+            answer.insert(text("expand"), true);
     } else if (operation == QLatin1String("readRaw")) {
         const ImageFileReader::WholeFile whole(path);
         const QByteArray &data = whole.bytes();
@@ -869,7 +896,7 @@ int serve(pid_t template_, bool thumbnails, unsigned long long addressSpace, QBy
 #ifdef OVN_DECODER_TEST_TRIGGERS
         // Test builds: a path that holds the text of OVN_DECODER_TEST_LINGER keeps its child after
         // its answer, as a child a file took over may stay.
-        const QString linger = qEnvironmentVariable("OVN_DECODER_TEST_LINGER");
+        const QString &linger = testSwitches().linger;
         if (!linger.isEmpty() && request.value(text("path")).toString().contains(linger))
             for (;;)
                 ::pause();
@@ -1093,12 +1120,23 @@ bool isUsual(const QByteArray &body, const std::vector<int> &descriptors, bool t
            && !(whole && whole->tag == 'b' && whole->number != 0);
 }
 
+// What the template's start freed goes back: each fork copies, and each child's end unmaps, the
+// pages the template holds, and a child that allocates takes fresh pages as cheaply as copied
+// ones. What stays free is taken for good, so that a child's allocations come packed from the top
+// of the heap rather than from free blocks strewn over pages it would copy.
+void readyHeapForChildren()
+{
+    ::malloc_trim(0);
+    HeapTuning::takeFreeBlocks();
+    ::malloc_trim(0);
+}
+
 // The whole template: serves each request the other template passes it, as that one would, on
 // the program's socket, and says how it ended.
 [[noreturn]] void runWholeTemplate(int link, int threads)
 {
     const pid_t self = ::getpid();
-    ::malloc_trim(0); // as the template that forked this one does (see main)
+    readyHeapForChildren(); // as the template that forked this one does (see main)
     for (;;) {
         quint32 length = 0;
         std::vector<int> descriptors;
@@ -1282,6 +1320,9 @@ int main(int argc, char **argv)
     // could not find out itself (its /proc/self is none of its reading).
     QCoreApplication::applicationDirPath();
     PictureReaders::registerAll();
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    testSwitches();
+#endif
 
     // The template: a child per request, forked from here, where nothing of any file ever was. A
     // thumbnail decoder's usual files are read by children of a template that gave up the
@@ -1298,9 +1339,7 @@ int main(int argc, char **argv)
     bool maySplit = threads == 1 && std::getenv("LD_BIND_NOW");
 #endif
     bool split = false;
-    // What the start freed goes back: each fork copies, and each child's end unmaps, the pages the
-    // template holds, and a child that allocates takes fresh pages as cheaply as copied ones.
-    ::malloc_trim(0);
+    readyHeapForChildren();
     for (bool first = true;; first = false) {
         // The split costs a fork and the giving up: a decoder that reads one file (a command that
         // decodes one picture) pays neither, its file's child forked from this template whole. The
@@ -1310,7 +1349,7 @@ int main(int argc, char **argv)
             maySplit = false;
             whole = startWholeTemplate(self, threads);
             split = whole.pid > 0 && TemplateLibraries::giveUpUnusual();
-            ::malloc_trim(0);
+            readyHeapForChildren();
         }
         quint32 length = 0;
         std::vector<int> descriptors;

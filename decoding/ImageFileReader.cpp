@@ -491,20 +491,24 @@ private:
 
 // The registered reader that reads the opened file: one registered for its extension whose header
 // it is, else one that tells its files by their content.
-std::optional<ImageFileReader::ImageRepClass> registeredReader(QFile &file, const QString &suffix)
+// A registered reader's functions, without its file types: those stay in the registry, whose
+// shared lists a copy would write to (their reference counts), a page each in a decoder's child.
+struct RegisteredReader {
+    QSize (*pictureSize)(const QByteArray &head);
+    QImage (*imageWithDevice)(QIODevice &device, QSize box, ImageFileReader::Facts *facts);
+    bool movieStill;
+};
+
+std::optional<RegisteredReader> registeredReader(QFile &file, const QString &suffix)
 {
-    std::vector<ImageFileReader::ImageRepClass> classes;
-    {
-        QMutexLocker lock(&registryMutex());
-        classes = registry();
-    }
     const QByteArray head = file.peek(ImageFileReader::headBytes);
+    QMutexLocker lock(&registryMutex());
     for (const bool byName : {true, false})
-        for (const ImageFileReader::ImageRepClass &repClass : classes)
+        for (const ImageFileReader::ImageRepClass &repClass : registry())
             if ((byName ? repClass.fileTypes.contains(suffix)
                         : repClass.byContent && !repClass.fileTypes.contains(suffix))
                 && repClass.pictureSize(head).isValid())
-                return repClass;
+                return RegisteredReader{repClass.pictureSize, repClass.imageWithDevice, repClass.movieStill};
     return std::nullopt;
 }
 
@@ -539,7 +543,7 @@ QSize ImageFileReader::movieStillSize(const QString &path)
     QFile file;
     if (!FileAccess::openRegularFile(file, path))
         return {};
-    const std::optional<ImageRepClass> repClass = registeredReader(file, QFileInfo(path).suffix().toLower());
+    const std::optional<RegisteredReader> repClass = registeredReader(file, QFileInfo(path).suffix().toLower());
     return repClass && repClass->movieStill ? repClass->pictureSize(file.peek(headBytes)) : QSize();
 }
 
@@ -694,7 +698,7 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     if (DecodeInterrupt::shouldStop())
         return stopped(facts);
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (const std::optional<ImageRepClass> repClass = registeredReader(file, suffix)) {
+    if (const std::optional<RegisteredReader> repClass = registeredReader(file, suffix)) {
         // The registered readers read the file as it comes, a row at a time, and take their
         // share of the decoding budget themselves.
         QImage image = repClass->imageWithDevice(file, maxSize, facts);
@@ -869,7 +873,7 @@ bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts, Q
         return whole;
     };
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (const std::optional<ImageRepClass> repClass = registeredReader(file, suffix)) {
+    if (const std::optional<RegisteredReader> repClass = registeredReader(file, suffix)) {
         const PictureRows::StreamScope scope(sink);
         const QImage image = repClass->imageWithDevice(file, QSize(), facts);
         return stoppedOr(scope.streamed());

@@ -1,4 +1,5 @@
 #include "decoding/MediaDecoder.h"
+#include "decoding/PictureRows.h"
 
 #include "decoding/ConfinementNotice.h"
 #include "decoding/DecodeInterrupt.h"
@@ -1298,6 +1299,10 @@ QImage MediaDecoder::read(const QString &path, QSize maxSize, ImageFileReader::F
         return {};
     }
     takeFacts(reply, facts);
+    // A picture of few colours comes indexed, a quarter of the bytes (see PictureRows::IndexedScope):
+    // it goes on as the rows would have made it.
+    if (reply.value(QStringLiteral("expand")).toBool())
+        return PictureRows::expanded(image);
     return image;
 }
 

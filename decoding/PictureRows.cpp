@@ -43,8 +43,33 @@ bool opaque(const QImage &image)
 }
 
 thread_local PictureRows::StreamScope *currentStream = nullptr;
+thread_local PictureRows::IndexedScope *currentIndexed = nullptr;
 
 } // namespace
+
+PictureRows::IndexedScope::IndexedScope() : m_outer(currentIndexed) { currentIndexed = this; }
+
+PictureRows::IndexedScope::~IndexedScope() { currentIndexed = m_outer; }
+
+bool PictureRows::IndexedScope::take(QSize size, QSize box)
+{
+    IndexedScope *scope = currentIndexed;
+    if (!scope || scope->m_taken || size.isEmpty())
+        return false;
+    if (box.isValid() && !box.isEmpty() && ImageFileReader::fittedSize(size, box) != size)
+        return false;
+    if (currentStream && !currentStream->m_taken)
+        return false;
+    scope->m_taken = true;
+    return true;
+}
+
+QImage PictureRows::expanded(const QImage &image)
+{
+    if (image.format() != QImage::Format_Indexed8)
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+}
 
 PictureRows::StreamScope::StreamScope(RowSink &sink) : m_sink(sink), m_outer(currentStream) { currentStream = this; }
 

@@ -96,6 +96,33 @@ public:
         bool m_declined = false;
     };
 
+    // While one lives on a thread, a reader that reads a picture of at most 256 colours whole (at
+    // its own size, handed to no stream) may make it Indexed8 rather than RGB32 or ARGB32: a
+    // quarter of the memory to write and to hand on, for a decoder whose program makes it what it
+    // would have been (expanded()). Its colour table is translucent only where the picture is. One
+    // picture a scope.
+    class IndexedScope
+    {
+    public:
+        IndexedScope();
+        ~IndexedScope();
+        IndexedScope(const IndexedScope &) = delete;
+        IndexedScope &operator=(const IndexedScope &) = delete;
+        // Whether a reader took the scope for its picture.
+        bool taken() const { return m_taken; }
+        // Whether a reader on this thread may make the picture of `size`, read into `box`,
+        // indexed; the scope is then taken.
+        static bool take(QSize size, QSize box);
+
+    private:
+        IndexedScope *m_outer;
+        bool m_taken = false;
+    };
+
+    // An indexed picture as the rows would have made it: ARGB32 where its colour table is
+    // translucent, else RGB32. Any other picture as it is.
+    static QImage expanded(const QImage &image);
+
     // `image` made `target`'s size, averaged the same way on this thread: for pictures decoded
     // whole. `image` is returned as it is when it has that size.
     static QImage reduced(const QImage &image, QSize target);

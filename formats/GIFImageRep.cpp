@@ -316,6 +316,122 @@ struct Interlace {
     }
 };
 
+// The screen's rows as the palette's indices, for a picture made indexed (see
+// PictureRows::IndexedScope): a byte a pixel rather than four. Rows come top first, whole.
+class IndexedRows
+{
+public:
+    IndexedRows(QSize screen, const std::array<QRgb, 256> &palette, int transparent)
+        : m_screen(screen),
+          m_palette(palette),
+          m_transparent(transparent)
+    {}
+
+    // As PictureRows::start, for a picture of a byte a pixel.
+    bool start(qint64 readerBytes, ImageFileReader::Facts *facts)
+    {
+        if (facts)
+            facts->size = m_screen;
+        const qint64 held =
+            DecodeMemoryBudget::sum({DecodeMemoryBudget::product({m_screen.width(), m_screen.height()}), readerBytes});
+        if (held <= DecodeMemoryBudget::shared().capacity()) {
+            m_reservation = DecodeMemoryBudget::shared().reserve(held);
+            m_image = QImage(m_screen, QImage::Format_Indexed8);
+        }
+        if (m_image.isNull()) {
+            if (facts)
+                facts->refusal = ImageFileReader::Facts::Refusal::TooLarge;
+            return false;
+        }
+        // Every row is written, read or filled.
+        HeapTuning::mapForWriting(m_image.bits(), size_t(m_image.sizeInBytes()));
+        return true;
+    }
+
+    uchar *row() { return m_image.scanLine(m_rowsDone); }
+    void next() { m_rowsDone = std::min(m_rowsDone + 1, m_screen.height()); }
+    void fill(uchar index, qint64 count)
+    {
+        for (; count > 0 && m_rowsDone < m_screen.height(); --count)
+            std::memset(m_image.scanLine(m_rowsDone++), index, size_t(m_screen.width()));
+    }
+
+    // The picture, the rows not read in `rest`: the index of a colour of that value, else of one
+    // the picture does not use. Where every index is used and none is `rest`'s, the picture is
+    // made ARGB32 or RGB32 as PictureRows would have made it.
+    QImage take(QRgb rest)
+    {
+        if (m_rowsDone < m_screen.height()) {
+            int index = indexOf(rest);
+            if (index < 0)
+                index = unusedIndex();
+            if (index < 0)
+                return expandedWith(rest);
+            m_palette[size_t(index)] = rest;
+            fill(uchar(index), m_screen.height());
+        }
+        // Translucent where the picture uses the transparent colour only.
+        if (m_transparent >= 0 && !uses(uchar(m_transparent)))
+            m_palette[size_t(m_transparent)] |= 0xff000000u;
+        m_image.setColorTable(QList<QRgb>(m_palette.begin(), m_palette.end()));
+        return std::move(m_image);
+    }
+
+private:
+    int indexOf(QRgb colour) const
+    {
+        const auto found = std::find(m_palette.begin(), m_palette.end(), colour);
+        return found == m_palette.end() ? -1 : int(found - m_palette.begin());
+    }
+
+    bool uses(uchar index) const
+    {
+        for (int y = 0; y < m_rowsDone; ++y)
+            if (std::memchr(m_image.constScanLine(y), index, size_t(m_screen.width())))
+                return true;
+        return false;
+    }
+
+    int unusedIndex() const
+    {
+        std::array<bool, 256> used{};
+        for (int y = 0; y < m_rowsDone; ++y) {
+            const uchar *line = m_image.constScanLine(y);
+            for (int x = 0; x < m_screen.width(); ++x)
+                used[line[x]] = true;
+        }
+        const auto unused = std::find(used.begin(), used.end(), false);
+        return unused == used.end() ? -1 : int(unused - used.begin());
+    }
+
+    QImage expandedWith(QRgb rest)
+    {
+        m_image.setColorTable(QList<QRgb>(m_palette.begin(), m_palette.end()));
+        QImage expanded = m_image.convertToFormat(QImage::Format_ARGB32);
+        m_image = QImage();
+        if (expanded.isNull())
+            return {};
+        for (int y = m_rowsDone; y < m_screen.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(expanded.scanLine(y));
+            std::fill(line, line + m_screen.width(), rest);
+        }
+        for (int y = 0; y < expanded.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(expanded.constScanLine(y));
+            if (std::any_of(line, line + expanded.width(), [](QRgb pixel) { return qAlpha(pixel) != 255; }))
+                return expanded;
+        }
+        expanded.reinterpretAsFormat(QImage::Format_RGB32);
+        return expanded;
+    }
+
+    QSize m_screen;
+    std::array<QRgb, 256> m_palette;
+    int m_transparent;
+    int m_rowsDone = 0;
+    QImage m_image;
+    DecodeMemoryBudget::Reservation m_reservation;
+};
+
 } // namespace
 
 const QStringList &GIFImageRep::imageUnfilteredFileTypes()
@@ -416,6 +532,36 @@ QImage GIFImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReade
     const bool alpha = transparent >= 0 || (!covers && qAlpha(outside) == 0);
     // The picture's columns on the screen.
     const int from = std::min(left, screen.width()), to = std::min(left + width, screen.width());
+
+    // A picture stored in order, read whole, whose screen's colour outside it is one of its own
+    // colours (or that covers the screen) is made indexed where the thread asks for it.
+    const auto outsideIndex = std::find(palette.begin(), palette.end(), outside);
+    if (!interlaced && (covers || outsideIndex != palette.end()) && PictureRows::IndexedScope::take(screen, box)) {
+        const uchar outsideAt = uchar(covers ? 0 : outsideIndex - palette.begin());
+        IndexedRows rows(screen, palette, transparent);
+        if (!rows.start(DecodeMemoryBudget::sum({width, ImageRepInput::bufferBytes, 32 << 10}), facts))
+            return {};
+        rows.fill(outsideAt, top);
+        int decoded = 0;
+        SubBlocks blocks(input);
+        Damage damage = decodeLzw(blocks, minimum, width, height, [&](const uchar *row) {
+            if (top + decoded++ >= screen.height())
+                return;
+            uchar *out = rows.row();
+            std::memset(out, outsideAt, size_t(from));
+            std::memcpy(out + from, row, size_t(to - from));
+            std::memset(out + to, outsideAt, size_t(screen.width() - to));
+            rows.next();
+        });
+        if (DecodeInterrupt::shouldStop())
+            return {};
+        if (damage == Damage::None)
+            damage = blocks.skipRest() ? walkToTrailer(input) : Damage::EndsEarly;
+        note(damage);
+        if (decoded == height)
+            rows.fill(outsideAt, screen.height());
+        return rows.take(decoded < height && damage != Damage::None ? PictureRows::missing : outside);
+    }
 
     PictureRows rows(screen, box, PictureRows::Order::TopFirst, alpha);
     const qint64 indices = interlaced ? DecodeMemoryBudget::product({width, height}) : 0;

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include <malloc.h>
 #include <sys/mman.h>
@@ -33,6 +34,41 @@ void HeapTuning::mapForWriting(void *data, std::size_t bytes)
     const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
     if (end > start && end - start >= 4 * page)
         ::madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
+}
+
+void HeapTuning::takeFreeBlocks()
+{
+    // A block that came from the top of the heap (or was mapped for itself) changed the top's
+    // size or the heap's: it ends the blocks of its size. A large one goes back to the top at
+    // once; a small one is kept, lest it wait in the per-thread cache, beside the top, for the
+    // next block of its size.
+    const auto fromTop = [](const struct mallinfo2 &before) {
+        const struct mallinfo2 after = mallinfo2();
+        return after.keepcost != before.keepcost || after.arena != before.arena || after.hblkhd != before.hblkhd;
+    };
+    constexpr std::size_t overhead = sizeof(std::size_t);
+    constexpr std::size_t step = 2 * sizeof(std::size_t);
+    constexpr std::size_t smallest = 2 * step;
+    constexpr std::size_t cached = 1024 + step; // the per-thread cache's largest blocks
+    const auto takeAll = [&](std::size_t size) {
+        for (;;) {
+            const struct mallinfo2 before = mallinfo2();
+            void *block = std::malloc(size - overhead);
+            if (!block)
+                return;
+            if (fromTop(before)) {
+                if (size > cached)
+                    std::free(block);
+                return;
+            }
+        }
+    };
+    // Halving down to the cached sizes, then each of those: a large request takes the free block
+    // that fits it best, and what that block leaves over is taken by the smaller ones after it.
+    for (std::size_t size = std::size_t(1) << 20; size > cached; size /= 2)
+        takeAll(size);
+    for (std::size_t size = cached; size >= smallest; size -= step)
+        takeAll(size);
 }
 
 namespace {

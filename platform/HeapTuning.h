@@ -22,6 +22,15 @@ public:
     // (Linux 5.14) nothing changes.
     static void mapForWriting(void *data, std::size_t bytes);
 
+    // Takes every free block of the heap for good (the blocks of the per-thread cache too), so
+    // that what the process allocates from here on comes from the top of the heap, packed onto
+    // pages of its own. For a process that forks children which allocate: a child that took its
+    // parent's free blocks, scattered where the parent's start had freed them, would write, and so
+    // copy, each page that holds one (some twenty a child of a decoder's template). The memory
+    // was the process's already; its free pages stay unmapped. Call with one thread, after
+    // malloc_trim.
+    static void takeFreeBlocks();
+
     // While one lives on any thread, blocks the allocator hands out come zeroed, as from calloc,
     // except the smallest (up to about 1 KiB, from the per-thread cache as they were freed), and
     // blocks freed are overwritten. For readers that leave parts of their buffers unwritten on a

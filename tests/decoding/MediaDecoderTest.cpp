@@ -10,6 +10,7 @@
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileFiles.h"
 #include "tests/support/HostileMedia.h"
+#include "tests/support/SyntheticPictures.h"
 #include "tests/support/TestEnvironment.h"
 #include "tests/support/TiffWriting.h"
 
@@ -623,6 +624,35 @@ TEST_F(MediaDecoderTest, PicturesArriveWholeOnBothRoads)
         }
     }
     DirectPictureReads::setAllowed(true);
+}
+
+// Pictures a decoder sends indexed (a GIF's, a quarter of the bytes) arrive as their reader makes
+// them in the program's own process: the same pixels in the same format, translucent where they are.
+TEST_F(MediaDecoderTest, IndexedPicturesArriveAsTheirReaderMakesThem)
+{
+    const QImage picture = syntheticpictures::rowsPicture(QSize(37, 29));
+    const syntheticpictures::GifLayout layouts[] = {
+        {"opaque", {37, 29}, {0, 0, 37, 29}, false, -1},
+        {"transparent", {37, 29}, {0, 0, 37, 29}, false, 40},
+        {"within a larger screen, transparent", {50, 40}, {5, 7, 37, 29}, false, 40},
+    };
+    for (const auto &layout : layouts) {
+        const QString file = files->filePath(QStringLiteral("%1.gif").arg(QString::fromLatin1(layout.name)));
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(syntheticpictures::gifOf(layout, picture));
+        out.close();
+        for (const Use use : {Use::Thumbnail, Use::FullSize})
+            for (const QSize box : {QSize(), QSize(256, 256)}) {
+                SCOPED_TRACE(testing::Message() << layout.name << " " << int(use) << " " << box.width());
+                const DecodeInterrupt::Scope limit(nullptr, 30s);
+                const QImage local = ImageFileReader::read(file, box);
+                ASSERT_FALSE(local.isNull());
+                const QImage image = MediaDecoder(use).read(file, box);
+                EXPECT_EQ(image.format(), local.format());
+                EXPECT_EQ(image, local);
+            }
+    }
 }
 
 namespace {

@@ -16,98 +16,6 @@ using namespace syntheticpictures;
 
 namespace {
 
-struct Layout {
-    const char *name;
-    QSize screen;
-    QRect frame; // the picture on the screen
-    bool interlaced;
-    int transparent; // the transparent index, or -1
-};
-
-// A GIF whose picture's rows of greys `rowOf(y, greys)` gives (a grey palette), in 9-bit codes of a
-// pixel each (a clear code before the table would grow past them), written through `out` a piece
-// at a time.
-void writeGif(const Layout &l, const std::function<void(int, uchar *)> &rowOf,
-              const std::function<void(const QByteArray &)> &out)
-{
-    QByteArray head("GIF89a");
-    put16(head, l.screen.width());
-    put16(head, l.screen.height());
-    head.append(char(0xF7)).append(char(17)).append('\0');
-    for (int i = 0; i < 256; ++i)
-        head.append(char(i)).append(char(i)).append(char(i));
-    if (l.transparent >= 0)
-        head.append("\x21\xF9\x04\x01\x00\x00", 6).append(char(l.transparent)).append('\0');
-    head.append(',');
-    put16(head, l.frame.x());
-    put16(head, l.frame.y());
-    put16(head, l.frame.width());
-    put16(head, l.frame.height());
-    head.append(char(l.interlaced ? 0x40 : 0)).append(char(8));
-    out(head);
-    // The codes, then cut into sub-blocks of 255 bytes as they fill.
-    std::vector<uchar> codes;
-    quint32 bits = 0;
-    int count = 0, sinceClear = 0;
-    auto flush = [&](bool all) {
-        size_t at = 0;
-        QByteArray blocks;
-        for (; at + 255 <= codes.size() || (all && at < codes.size()); at += 255) {
-            const size_t length = std::min<size_t>(255, codes.size() - at);
-            blocks.append(char(length)).append(reinterpret_cast<const char *>(codes.data() + at), qsizetype(length));
-        }
-        codes.erase(codes.begin(), codes.begin() + qsizetype(std::min(at, codes.size())));
-        out(blocks);
-    };
-    auto code = [&](int value) {
-        bits |= quint32(value) << count;
-        for (count += 9; count >= 8; count -= 8, bits >>= 8)
-            codes.push_back(uchar(bits));
-    };
-    code(256);
-    const int h = l.frame.height(), w = l.frame.width();
-    std::vector<uchar> greys(static_cast<size_t>(w));
-    for (int n = 0; n < h; ++n) {
-        // Rows in the order of the four passes when interlaced.
-        int y = n;
-        if (l.interlaced) {
-            const int first = (h + 7) / 8, second = (h + 3) / 8, third = (h + 1) / 4;
-            y = n < first                    ? n * 8
-                : n < first + second         ? 4 + (n - first) * 8
-                : n < first + second + third ? 2 + (n - first - second) * 4
-                                             : 1 + (n - first - second - third) * 2;
-        }
-        rowOf(y, greys.data());
-        for (int x = 0; x < w; ++x) {
-            if (++sinceClear == 250) {
-                code(256);
-                sinceClear = 1;
-            }
-            code(greys[size_t(x)]);
-        }
-        if (codes.size() > (1u << 16))
-            flush(false);
-    }
-    code(257);
-    if (count > 0)
-        codes.push_back(uchar(bits));
-    flush(true);
-    out(QByteArray("\0;", 2));
-}
-
-QByteArray gifOf(const Layout &l, const QImage &picture)
-{
-    QByteArray data;
-    writeGif(
-        l,
-        [&](int y, uchar *greys) {
-            for (int x = 0; x < picture.width(); ++x)
-                greys[x] = uchar(qGray(picture.pixel(x, y)));
-        },
-        [&](const QByteArray &b) { data += b; });
-    return data;
-}
-
 // A GIF of one picture of palette indices compressed as LZW encoders do (strings growing in a
 // table of up to 4096 codes, a clear code when it is full), so that strings of many pixels,
 // strings that run from one row into the next and codes used the moment they are made all occur.
@@ -185,14 +93,14 @@ QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index, 
 TEST(GIFImageRepTest, LayoutsReadAsQtReadsThem)
 {
     const QImage picture = rowsPicture(QSize(37, 29));
-    const Layout layouts[] = {
+    const GifLayout layouts[] = {
         {"whole screen", {37, 29}, {0, 0, 37, 29}, false, -1},
         {"interlaced", {37, 29}, {0, 0, 37, 29}, true, -1},
         {"transparent colour", {37, 29}, {0, 0, 37, 29}, false, 40},
         {"within a larger screen", {50, 40}, {5, 7, 37, 29}, false, -1},
         {"within a larger screen, transparent", {50, 40}, {5, 7, 37, 29}, true, 40},
     };
-    for (const Layout &l : layouts) {
+    for (const GifLayout &l : layouts) {
         SCOPED_TRACE(l.name);
         const QByteArray gif = gifOf(l, picture);
         const QImage qt = QImage::fromData(gif, "GIF");
@@ -293,6 +201,66 @@ TEST(GIFImageRepTest, DamagedFilesKeepTheirRowsAndSayWhy)
                     1);
             }
         }
+    }
+}
+
+// A picture read indexed, where the thread asks for it, is what the rows make once expanded: its
+// pixels, its alpha channel where (and only where) it uses a translucent colour, its damage and the
+// grey of its missing rows, also where every index is taken. Interlaced pictures and thumbnails
+// smaller than the picture are read as ever.
+TEST(GIFImageRepTest, IndexedPicturesExpandToWhatTheRowsMake)
+{
+    const QImage picture = rowsPicture(QSize(37, 29));
+    // Greys of 100 to 199 only: index 5 is in no pixel.
+    QImage pale(QSize(37, 29), QImage::Format_RGB32);
+    for (int y = 0; y < pale.height(); ++y)
+        for (int x = 0; x < pale.width(); ++x)
+            pale.setPixel(x, y, qRgb(100 + (x + y) % 100, 100 + (x + y) % 100, 100 + (x + y) % 100));
+    // Every index used, in a palette without the missing rows' grey; and a few of them only.
+    const QByteArray everyIndex = compressedGif({256, 40}, [](int x, int y) { return (x + y * 3) % 256; });
+    const QByteArray fewIndices = compressedGif({256, 40}, [](int x, int y) { return (x / 16 + y) % 4; });
+    // Cut within the picture's data, a third of the way from its end.
+    const auto cutShort = [](const QByteArray &gif) { return gif.left(gif.size() - (gif.size() - 800) / 3); };
+    const struct {
+        const char *name;
+        QByteArray data;
+        QSize box;
+        bool indexed;
+    } cases[] = {
+        {"whole screen", gifOf({"", {37, 29}, {0, 0, 37, 29}, false, -1}, picture), {}, true},
+        {"transparent colour", gifOf({"", {37, 29}, {0, 0, 37, 29}, false, 40}, picture), {}, true},
+        {"transparent colour unused", gifOf({"", {37, 29}, {0, 0, 37, 29}, false, 5}, pale), {}, true},
+        {"within a larger screen", gifOf({"", {50, 40}, {5, 7, 37, 29}, false, -1}, picture), {}, true},
+        {"within a larger screen, transparent", gifOf({"", {50, 40}, {5, 7, 37, 29}, false, 40}, picture), {}, true},
+        {"a box the picture fits", gifOf({"", {37, 29}, {0, 0, 37, 29}, false, 40}, picture), {64, 64}, true},
+        {"a thumbnail", gifOf({"", {37, 29}, {0, 0, 37, 29}, false, 40}, picture), {12, 12}, false},
+        {"interlaced", gifOf({"", {37, 29}, {0, 0, 37, 29}, true, -1}, picture), {}, false},
+        {"cut", cutShort(gifOf({"", {37, 29}, {0, 0, 37, 29}, false, -1}, picture)), {}, true},
+        {"cut, every index used", cutShort(everyIndex), {}, true},
+        {"cut, few indices used", cutShort(fewIndices), {}, true},
+        {"corrupt", scrambled(everyIndex, 13 + 768 + 10 + 1 + 400, 1), {}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QString plainDamage;
+        QImage plain;
+        {
+            const DecodeReport::Scope report;
+            plain = GIFImageRep::initWithData(c.data, c.box);
+            plainDamage = report.damage();
+        }
+        ASSERT_FALSE(plain.isNull());
+        const DecodeReport::Scope report;
+        const PictureRows::IndexedScope scope;
+        const QImage indexed = GIFImageRep::initWithData(c.data, c.box);
+        EXPECT_EQ(scope.taken(), c.indexed);
+        EXPECT_EQ(report.damage(), plainDamage);
+        // With no index left for the missing rows' grey, the picture is made what the rows make.
+        const bool full = QByteArray(c.name) == "cut, every index used";
+        EXPECT_EQ(indexed.format() == QImage::Format_Indexed8, c.indexed && !full);
+        const QImage expanded = PictureRows::expanded(indexed);
+        EXPECT_EQ(expanded.format(), plain.format());
+        EXPECT_EQ(expanded, plain);
     }
 }
 

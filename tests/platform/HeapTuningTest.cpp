@@ -4,11 +4,13 @@
 
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -92,4 +94,43 @@ TEST(HeapTuningTest, ABlockMappedForWritingIsWrittenWithoutFaults)
     HeapTuning::mapForWriting(area + 10, 3 * page);
     HeapTuning::mapForWriting(area, 0);
     munmap(area, bytes);
+}
+
+namespace {
+
+// In a child of its own (the blocks taken are kept for good): holes of several sizes left in the
+// heap, then `takeFirst` or not, then whether 50 blocks of one of those sizes come one right after
+// another, from the top of the heap.
+bool newBlocksArePacked(bool takeFirst)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<void *> blocks;
+        for (int i = 0; i < 400; ++i)
+            blocks.push_back(std::malloc(size_t(48 + i % 5 * 100)));
+        for (size_t i = 0; i < blocks.size(); i += 2)
+            std::free(blocks[i]);
+        if (takeFirst)
+            HeapTuning::takeFreeBlocks();
+        auto *previous = static_cast<char *>(std::malloc(48));
+        int packed = 0;
+        for (int i = 0; i < 50; ++i) {
+            auto *next = static_cast<char *>(std::malloc(48));
+            packed += next == previous + 64 ? 1 : 0;
+            previous = next;
+        }
+        _exit(packed == 50 ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+// Once the free blocks are taken, new blocks come packed from the top of the heap rather than from
+// the holes earlier frees left (where a forked child would copy a page for each).
+TEST(HeapTuningTest, NewBlocksComePackedOnceTheFreeOnesAreTaken)
+{
+    EXPECT_FALSE(newBlocksArePacked(false));
+    EXPECT_TRUE(newBlocksArePacked(true));
 }

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <vector>
 #include <cmath>
 #include <cstring>
 
@@ -80,6 +82,98 @@ inline double meanDifference(const QImage &a, const QImage &b)
                    + std::abs(qAlpha(p) - qAlpha(q));
         }
     return sum / (4.0 * x.width() * x.height());
+}
+
+struct GifLayout {
+    const char *name;
+    QSize screen;
+    QRect frame; // the picture on the screen
+    bool interlaced;
+    int transparent; // the transparent index, or -1
+};
+
+// A GIF whose picture's rows of greys `rowOf(y, greys)` gives (a grey palette), in 9-bit codes of a
+// pixel each (a clear code before the table would grow past them), written through `out` a piece
+// at a time.
+inline void writeGif(const GifLayout &l, const std::function<void(int, uchar *)> &rowOf,
+                     const std::function<void(const QByteArray &)> &out)
+{
+    QByteArray head("GIF89a");
+    put16(head, l.screen.width());
+    put16(head, l.screen.height());
+    head.append(char(0xF7)).append(char(17)).append('\0');
+    for (int i = 0; i < 256; ++i)
+        head.append(char(i)).append(char(i)).append(char(i));
+    if (l.transparent >= 0)
+        head.append("\x21\xF9\x04\x01\x00\x00", 6).append(char(l.transparent)).append('\0');
+    head.append(',');
+    put16(head, l.frame.x());
+    put16(head, l.frame.y());
+    put16(head, l.frame.width());
+    put16(head, l.frame.height());
+    head.append(char(l.interlaced ? 0x40 : 0)).append(char(8));
+    out(head);
+    // The codes, then cut into sub-blocks of 255 bytes as they fill.
+    std::vector<uchar> codes;
+    quint32 bits = 0;
+    int count = 0, sinceClear = 0;
+    auto flush = [&](bool all) {
+        size_t at = 0;
+        QByteArray blocks;
+        for (; at + 255 <= codes.size() || (all && at < codes.size()); at += 255) {
+            const size_t length = std::min<size_t>(255, codes.size() - at);
+            blocks.append(char(length)).append(reinterpret_cast<const char *>(codes.data() + at), qsizetype(length));
+        }
+        codes.erase(codes.begin(), codes.begin() + qsizetype(std::min(at, codes.size())));
+        out(blocks);
+    };
+    auto code = [&](int value) {
+        bits |= quint32(value) << count;
+        for (count += 9; count >= 8; count -= 8, bits >>= 8)
+            codes.push_back(uchar(bits));
+    };
+    code(256);
+    const int h = l.frame.height(), w = l.frame.width();
+    std::vector<uchar> greys(static_cast<size_t>(w));
+    for (int n = 0; n < h; ++n) {
+        // Rows in the order of the four passes when interlaced.
+        int y = n;
+        if (l.interlaced) {
+            const int first = (h + 7) / 8, second = (h + 3) / 8, third = (h + 1) / 4;
+            y = n < first                    ? n * 8
+                : n < first + second         ? 4 + (n - first) * 8
+                : n < first + second + third ? 2 + (n - first - second) * 4
+                                             : 1 + (n - first - second - third) * 2;
+        }
+        rowOf(y, greys.data());
+        for (int x = 0; x < w; ++x) {
+            if (++sinceClear == 250) {
+                code(256);
+                sinceClear = 1;
+            }
+            code(greys[size_t(x)]);
+        }
+        if (codes.size() > (1u << 16))
+            flush(false);
+    }
+    code(257);
+    if (count > 0)
+        codes.push_back(uchar(bits));
+    flush(true);
+    out(QByteArray("\0;", 2));
+}
+
+inline QByteArray gifOf(const GifLayout &l, const QImage &picture)
+{
+    QByteArray data;
+    writeGif(
+        l,
+        [&](int y, uchar *greys) {
+            for (int x = 0; x < picture.width(); ++x)
+                greys[x] = uchar(qGray(picture.pixel(x, y)));
+        },
+        [&](const QByteArray &b) { data += b; });
+    return data;
 }
 
 } // namespace syntheticpictures
