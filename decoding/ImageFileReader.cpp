@@ -491,6 +491,28 @@ private:
 
 // The registered reader that reads the opened file: one registered for its extension whose header
 // it is, else one that tells its files by their content.
+// The first headBytes of a regular file just opened (fewer where it is shorter), read where they
+// lie: a peek would fill the file's own buffer (16 KiB, a fresh page a kilobyte in a decoder's
+// child) that the readers after it, which read a buffer of their own or the file again, do not use.
+QByteArray headOf(QFile &file)
+{
+    const int fd = file.handle();
+    if (fd < 0 || file.pos() != 0)
+        return file.peek(ImageFileReader::headBytes);
+    QByteArray head(ImageFileReader::headBytes, Qt::Uninitialized);
+    qint64 got = 0;
+    while (got < head.size()) {
+        const ssize_t read = ::pread(fd, head.data() + got, size_t(head.size() - got), off_t(got));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read <= 0)
+            break;
+        got += read;
+    }
+    head.truncate(got);
+    return head;
+}
+
 // A registered reader's functions, without its file types: those stay in the registry, whose
 // shared lists a copy would write to (their reference counts), a page each in a decoder's child.
 struct RegisteredReader {
@@ -499,9 +521,8 @@ struct RegisteredReader {
     bool movieStill;
 };
 
-std::optional<RegisteredReader> registeredReader(QFile &file, const QString &suffix)
+std::optional<RegisteredReader> registeredReader(const QByteArray &head, const QString &suffix)
 {
-    const QByteArray head = file.peek(ImageFileReader::headBytes);
     QMutexLocker lock(&registryMutex());
     for (const bool byName : {true, false})
         for (const ImageFileReader::ImageRepClass &repClass : registry())
@@ -543,8 +564,9 @@ QSize ImageFileReader::movieStillSize(const QString &path)
     QFile file;
     if (!FileAccess::openRegularFile(file, path))
         return {};
-    const std::optional<RegisteredReader> repClass = registeredReader(file, QFileInfo(path).suffix().toLower());
-    return repClass && repClass->movieStill ? repClass->pictureSize(file.peek(headBytes)) : QSize();
+    const QByteArray head = headOf(file);
+    const std::optional<RegisteredReader> repClass = registeredReader(head, QFileInfo(path).suffix().toLower());
+    return repClass && repClass->movieStill ? repClass->pictureSize(head) : QSize();
 }
 
 QString ImageFileReader::refusalText(Facts::Refusal refusal)
@@ -698,7 +720,8 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
     if (DecodeInterrupt::shouldStop())
         return stopped(facts);
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (const std::optional<RegisteredReader> repClass = registeredReader(file, suffix)) {
+    const QByteArray head = headOf(file);
+    if (const std::optional<RegisteredReader> repClass = registeredReader(head, suffix)) {
         // The registered readers read the file as it comes, a row at a time, and take their
         // share of the decoding budget themselves.
         QImage image = repClass->imageWithDevice(file, maxSize, facts);
@@ -709,15 +732,13 @@ QImage ImageFileReader::read(const QString &path, QSize maxSize, Facts *facts)
 
     // (Peeked here first: a file that is no JPEG is not opened again for it.) A JPEG of inks is read
     // here at its own size too: Qt's reader would turn its inks into RGB without their profile.
-    if (char head[3]; file.peek(head, sizeof head) == qint64(sizeof head)
-                      && JpegDecoder::looksLikeJpeg(head, sizeof head)
-                      && ((maxSize.isValid() && !maxSize.isEmpty()) || JpegDecoder::storesInks(file))) {
+    if (head.size() >= 3 && JpegDecoder::looksLikeJpeg(head.constData(), 3)
+        && ((maxSize.isValid() && !maxSize.isEmpty()) || JpegDecoder::storesInks(file))) {
         if (std::optional<QImage> jpeg = readJpegReduced(path, maxSize, facts))
             return jpeg->isNull() && DecodeInterrupt::shouldStop() ? stopped(facts) : std::move(*jpeg);
     }
 
-    if (char head[8];
-        file.peek(head, sizeof head) == qint64(sizeof head) && PngReader::looksLikePng(head, sizeof head)) {
+    if (head.size() >= 8 && PngReader::looksLikePng(head.constData(), 8)) {
         PngReader::Result png = PngReader::read(path, maxSize);
         if (facts) {
             facts->size = png.size;
@@ -873,25 +894,26 @@ bool ImageFileReader::stream(const QString &path, RowSink &sink, Facts *facts, Q
         return whole;
     };
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (const std::optional<RegisteredReader> repClass = registeredReader(file, suffix)) {
+    const QByteArray head = headOf(file);
+    if (const std::optional<RegisteredReader> repClass = registeredReader(head, suffix)) {
         const PictureRows::StreamScope scope(sink);
         const QImage image = repClass->imageWithDevice(file, QSize(), facts);
         return stoppedOr(scope.streamed());
     }
-    char head[8];
-    if (file.peek(head, sizeof head) != qint64(sizeof head))
+    if (head.size() < 8)
         return false;
-    if (JpegDecoder::looksLikeJpeg(head, sizeof head)) {
+    if (JpegDecoder::looksLikeJpeg(head.constData(), 8)) {
         // The stored size is known to the sink's begin(), before the rows come.
         QSize full;
         const JpegDecoder::Streamed streamed =
             JpegDecoder::stream(file, maxWholeFileBytes, sink, facts ? &facts->size : &full, box);
         return stoppedOr(streamed == JpegDecoder::Streamed::Whole);
     }
-    if (PngReader::looksLikePng(head, sizeof head))
+    if (PngReader::looksLikePng(head.constData(), 8))
         return stoppedOr(PngReader::stream(path, sink) == PngReader::Streamed::Whole);
     // TIFF files by their name (a camera RAW file is TIFF inside, and read otherwise).
-    const bool tiff = (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0) && isTiffName(path);
+    const bool tiff = (head.startsWith(QByteArrayView("II*\0", 4)) || head.startsWith(QByteArrayView("MM\0*", 4)))
+                      && isTiffName(path);
     if (tiff) {
         QSize full;
         const TiffReader::Streamed streamed = TiffReader::stream(path, sink, &full);

@@ -455,15 +455,14 @@ QImage GIFImageRep::initWithData(const QByteArray &data, QSize box)
 
 QImage GIFImageRep::imageWithDevice(QIODevice &device, QSize box, ImageFileReader::Facts *facts)
 {
-    if (!device.seek(0))
-        return {};
+    // The header too through the input's own buffer: the device's would be filled for it alone.
+    ImageRepInput input(device, 0);
     uchar head[13];
-    if (device.read(reinterpret_cast<char *>(head), sizeof head) != qint64(sizeof head))
+    if (!input.readAll(head, sizeof head))
         return {};
     QSize screen = pictureSize(QByteArray(reinterpret_cast<const char *>(head), sizeof head));
     if (!screen.isValid())
         return {};
-    ImageRepInput input(device, sizeof head);
     const std::vector<QRgb> global = colourTable(input, head[10]);
     if ((head[10] & 0x80) && global.empty()) {
         note(Damage::EndsEarly);
