@@ -1320,6 +1320,9 @@ int main(int argc, char **argv)
     // could not find out itself (its /proc/self is none of its reading).
     QCoreApplication::applicationDirPath();
     PictureReaders::registerAll();
+    // The decoding budget is sized here, from the data limit every child keeps: a child finds it
+    // made rather than asking the system again and registering its end.
+    DecodeMemoryBudget::shared();
 #ifdef OVN_DECODER_TEST_TRIGGERS
     testSwitches();
 #endif
