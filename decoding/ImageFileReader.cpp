@@ -489,8 +489,6 @@ private:
     bool m_tooLarge = false;
 };
 
-// The registered reader that reads the opened file: one registered for its extension whose header
-// it is, else one that tells its files by their content.
 // The first headBytes of a regular file just opened (fewer where it is shorter), read where they
 // lie: a peek would fill the file's own buffer (16 KiB, a fresh page a kilobyte in a decoder's
 // child) that the readers after it, which read a buffer of their own or the file again, do not use.
@@ -521,6 +519,8 @@ struct RegisteredReader {
     bool movieStill;
 };
 
+// The registered reader of the file whose first bytes are `head`: one registered for its extension
+// whose header it is, else one that tells its files by their content.
 std::optional<RegisteredReader> registeredReader(const QByteArray &head, const QString &suffix)
 {
     QMutexLocker lock(&registryMutex());

@@ -1,11 +1,11 @@
 #include "decoding/MediaDecoder.h"
-#include "decoding/PictureRows.h"
 
 #include "decoding/ConfinementNotice.h"
 #include "decoding/DecodeInterrupt.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderSpawn_p.h"
 #include "decoding/MediaDecoder_p.h"
+#include "decoding/PictureRows.h"
 #include "platform/FileAccess.h"
 #include "platform/TimedCall.h"
 

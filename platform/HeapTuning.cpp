@@ -38,29 +38,35 @@ void HeapTuning::mapForWriting(void *data, std::size_t bytes)
 
 void HeapTuning::takeFreeBlocks()
 {
-    // A block that came from the top of the heap (or was mapped for itself) changed the top's
-    // size or the heap's: it ends the blocks of its size. A large one goes back to the top at
-    // once; a small one is kept, lest it wait in the per-thread cache, beside the top, for the
-    // next block of its size.
-    const auto fromTop = [](const struct mallinfo2 &before) {
-        const struct mallinfo2 after = mallinfo2();
-        return after.keepcost != before.keepcost || after.arena != before.arena || after.hblkhd != before.hblkhd;
-    };
     constexpr std::size_t overhead = sizeof(std::size_t);
     constexpr std::size_t step = 2 * sizeof(std::size_t);
     constexpr std::size_t smallest = 2 * step;
     constexpr std::size_t cached = 1024 + step; // the per-thread cache's largest blocks
+    constexpr int cachedCount = 7;              // and how many of a size it holds at once
+    // Blocks of `size` until one comes from the top of the heap (the top's size or the heap's
+    // changes), or from where the allocator's account does not show (an allocator that stands in
+    // for this one): that one goes back, where it is large, and ends the size. A block from a free
+    // one lessens the free space; one from the per-thread cache leaves it as it was.
     const auto takeAll = [&](std::size_t size) {
-        for (;;) {
+        for (int fromCache = 0;;) {
             const struct mallinfo2 before = mallinfo2();
             void *block = std::malloc(size - overhead);
             if (!block)
                 return;
-            if (fromTop(before)) {
-                if (size > cached)
-                    std::free(block);
-                return;
+            const struct mallinfo2 after = mallinfo2();
+            const bool fromTop = after.keepcost != before.keepcost || after.arena != before.arena
+                                 || after.hblkhd != before.hblkhd;
+            if (!fromTop && after.fordblks < before.fordblks) {
+                fromCache = 0; // (and the cache may have been filled from the free blocks)
+                continue;
             }
+            if (!fromTop && size <= cached && ++fromCache <= cachedCount)
+                continue;
+            // A small one is kept: freed, it would wait in the per-thread cache, beside the top,
+            // for the next block of its size.
+            if (size > cached)
+                std::free(block);
+            return;
         }
     };
     // Halving down to the cached sizes, then each of those: a large request takes the free block

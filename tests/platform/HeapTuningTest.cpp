@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -99,8 +100,8 @@ TEST(HeapTuningTest, ABlockMappedForWritingIsWrittenWithoutFaults)
 namespace {
 
 // In a child of its own (the blocks taken are kept for good): holes of several sizes left in the
-// heap, then `takeFirst` or not, then whether 50 blocks of one of those sizes come one right after
-// another, from the top of the heap.
+// heap, then `takeFirst` or not (and what it took), then whether 50 blocks of one of those sizes
+// come one right after another, from the top of the heap.
 bool newBlocksArePacked(bool takeFirst)
 {
     const pid_t child = fork();
@@ -110,8 +111,17 @@ bool newBlocksArePacked(bool takeFirst)
             blocks.push_back(std::malloc(size_t(48 + i % 5 * 100)));
         for (size_t i = 0; i < blocks.size(); i += 2)
             std::free(blocks[i]);
-        if (takeFirst)
+        if (takeFirst) {
+            const struct mallinfo2 before = mallinfo2();
             HeapTuning::takeFreeBlocks();
+            const struct mallinfo2 after = mallinfo2();
+            // No free block left beside the top, and little taken beyond the free ones (a small
+            // block of each size that came from the top).
+            if (after.fordblks - after.keepcost > 1024)
+                _exit(2);
+            if (after.uordblks - before.uordblks > before.fordblks - before.keepcost + (size_t(80) << 10))
+                _exit(3);
+        }
         auto *previous = static_cast<char *>(std::malloc(48));
         int packed = 0;
         for (int i = 0; i < 50; ++i) {
