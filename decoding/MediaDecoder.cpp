@@ -314,6 +314,30 @@ std::unique_ptr<MediaDecoder::Process> start(MediaDecoder::Use use, bool large)
     return process;
 }
 
+// The openings of the file `first` is one of, `first` among them: the others open the same file,
+// whatever happens to its name meanwhile.
+std::vector<int> openingsFrom(int first)
+{
+    std::vector<int> descriptors{first};
+    const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);
+    while (descriptors.size() < size_t(DecoderProtocol::fileOpenings)) {
+        const int other = ::open(same.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (other < 0)
+            break;
+        descriptors.push_back(other);
+    }
+    return descriptors;
+}
+
+#ifdef OVN_DECODER_TEST_TRIGGERS
+// Test builds: a name holding this text opens as on a network mount that stopped answering.
+bool stallsOpeningForTest(const QString &path)
+{
+    const QString stalled = qEnvironmentVariable("OVN_DECODER_TEST_STALL_OPEN");
+    return !stalled.isEmpty() && path.contains(stalled);
+}
+#endif
+
 // The openings of a request's file that go to the decoder with it (see DecoderFiles.h): the
 // decoder may open none of the user's files by name. None for a request without a file, for a
 // file this process cannot open, and for anything but a regular file (a pipe or a device would
@@ -324,9 +348,7 @@ std::vector<int> openingsOf(const QString &path)
     if (path.isEmpty())
         return descriptors;
 #ifdef OVN_DECODER_TEST_TRIGGERS
-    // Test builds: a name holding this text opens as on a network mount that stopped answering.
-    const QString stalled = qEnvironmentVariable("OVN_DECODER_TEST_STALL_OPEN");
-    if (!stalled.isEmpty() && path.contains(stalled))
+    if (stallsOpeningForTest(path))
         std::this_thread::sleep_for(std::chrono::seconds(30));
 #endif
     // A file held for its import: the first opening is made again where it was found, and is that
@@ -344,16 +366,7 @@ std::vector<int> openingsOf(const QString &path)
         if (first < 0)
             return descriptors;
     }
-    descriptors.push_back(first);
-    // The others open the same file, whatever happens to its name meanwhile.
-    const QByteArray same = "/proc/self/fd/" + QByteArray::number(first);
-    while (descriptors.size() < size_t(DecoderProtocol::fileOpenings)) {
-        const int other = ::open(same.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (other < 0)
-            break;
-        descriptors.push_back(other);
-    }
-    return descriptors;
+    return openingsFrom(first);
 }
 
 void closeAll(const std::vector<int> &descriptors)
@@ -367,12 +380,26 @@ enum class Opening { Opened, OutOfTime, Cancelled };
 // Opening a file on a network mount that stopped answering blocks in the kernel for as long as the
 // mount does, and no signal ends it: the opening runs on a thread of its own, which the caller
 // gives up on at the file's deadline or Cancel. Given up, the thread closes what it opened
-// whenever its opening returns.
+// whenever its opening returns. A file held on a local disk's file system is opened here.
 Opening openWithin(const QString &path, Clock::time_point deadline, const std::atomic<bool> *cancel,
                    std::vector<int> &descriptors)
 {
     if (path.isEmpty())
         return Opening::Opened;
+    // A file held on a local disk opens again at once (from the folder held open, on the file
+    // system it was found on, which waits on no server): made here, its openings cost no hand-over
+    // to a thread and back, which for a small file costs more than the openings themselves.
+    bool local = FileAccess::heldOnLocalFileSystem(path);
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    local = local && !stallsOpeningForTest(path);
+#endif
+    if (local) {
+        if (const std::optional<int> held = FileAccess::openHeld(path)) {
+            if (*held >= 0)
+                descriptors = openingsFrom(*held);
+            return Opening::Opened;
+        }
+    }
     TimedCall::Outcome<std::vector<int>> opening = TimedCall::run([path] { return openingsOf(path); }, deadline, cancel,
                                                                   [](std::vector<int> &late) { closeAll(late); });
     switch (opening.ending) {

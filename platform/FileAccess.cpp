@@ -266,6 +266,23 @@ std::optional<int> openHeld(const QString &path)
     return state->openAgain();
 }
 
+bool heldOnLocalFileSystem(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    dev_t device = 0;
+    {
+        const std::lock_guard lock(heldMutex);
+        if (heldFiles().isEmpty())
+            return false;
+        const auto found = heldFiles().constFind(heldKey(path));
+        if (found == heldFiles().cend() || found->isEmpty())
+            return false;
+        device = found->last()->identity.st_dev;
+    }
+    return isOnLocalFileSystem(device);
+}
+
 int openFound(const QString &path, QString *why)
 {
     if (const std::optional<int> held = openHeld(path)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+#include <sys/types.h>
 
 class QFile;
 
@@ -127,6 +130,25 @@ int openFound(const QString &path, QString *why = nullptr);
 // A new descriptor, for reading, of the file a HeldFile holds under `path`: none when no file is
 // held under that name; -1 when one is but it is no longer where it was found.
 std::optional<int> openHeld(const QString &path);
+
+// Whether the file a HeldFile holds under `path` lies on a local disk's or memory's file system
+// (isOnLocalFileSystem), where opening it again answers at once. False when nothing is held under
+// that name.
+bool heldOnLocalFileSystem(const QString &path);
+
+// ---- Which file systems answer at once (FileAccess_mounts.cpp) ----
+// A network file system, or one a program serves (FUSE), may stop answering, and a call into it
+// then waits in the kernel for as long as it does: such calls are made on a thread the caller can
+// leave (TimedCall). A local disk's or memory's file system answers at once.
+
+// Whether a file system of that type, as the mount table names it ("ext4", "nfs4", "fuse.sshfs"),
+// is a local disk's or memory's. An overlay is not: its layers may lie on a network.
+bool isLocalFileSystemType(QByteArrayView type);
+// Whether the file system of that device (a file's st_dev) is, by this process's mount table as it
+// is now; false for a device the table does not show.
+bool isOnLocalFileSystem(dev_t device);
+// The type of each device's file system, from a mount table in /proc/PID/mountinfo's form.
+QHash<dev_t, QByteArray> fileSystemTypes(QByteArrayView mountInfo);
 
 // ---- Writing into a destination folder (FileAccess_destination.cpp) ----
 // An output (export, e-mail attachments, a web gallery, a disc image) writes into a folder that

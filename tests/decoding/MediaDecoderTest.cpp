@@ -7,6 +7,7 @@
 #include "decoding/MediaDecoder.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/RawDecoder.h"
+#include "platform/FileAccess.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileFiles.h"
 #include "tests/support/HostileMedia.h"
@@ -28,6 +29,8 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
+#include <optional>
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -388,6 +391,7 @@ TEST_F(MediaDecoderTest, StuckReadsEndAtTheirDeadlineOrAtCancel)
         bool movie;
         bool cancel;
         Refusal expected;
+        bool held = false; // held for an import, as a file of a local disk's opens at once
     } cases[] = {
         {"FIFO, deadline", fifo, true, false, Refusal::OutOfTime},
         {"FIFO, cancel", fifo, true, true, Refusal::Cancelled},
@@ -396,6 +400,9 @@ TEST_F(MediaDecoderTest, StuckReadsEndAtTheirDeadlineOrAtCancel)
         // The program's own opening of the file, before any decoder has it.
         {"stalled opening, deadline", stalled, false, false, Refusal::OutOfTime},
         {"stalled opening, cancel", stalled, false, true, Refusal::Cancelled},
+        // Held, the file stands for one on a mount that stopped answering: still opened where the
+        // wait can be left.
+        {"stalled opening of a held file, deadline", stalled, false, false, Refusal::OutOfTime, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -407,6 +414,9 @@ TEST_F(MediaDecoderTest, StuckReadsEndAtTheirDeadlineOrAtCancel)
                 cancel = true;
             });
         Refusal refusal = Refusal::None;
+        std::optional<FileAccess::HeldFile> held;
+        if (c.held)
+            held.emplace(c.file);
         {
             // A long deadline where Cancel is to end the read, so that it is Cancel that does.
             const DecodeInterrupt::Scope limit(&cancel, c.cancel ? 120s : 1500ms);
