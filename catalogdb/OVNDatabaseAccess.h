@@ -440,6 +440,10 @@ public:
     static std::optional<QDateTime> timestampFromBytes(QByteArrayView bytes, bool integerDateTimes);
     // "yyyy-MM-dd HH:mm:ss +hhmm", the offset that of the local zone at that time.
     static QString timestampText(const QDateTime &dateTime);
+    // The same of a moment in seconds since the epoch, in the local zone as the C library has read
+    // it: no local time of Qt's, which takes a lock that every thread waits on and reads the zone's
+    // file again each time.
+    static QString localTimestampText(qint64 secondsSinceEpoch);
     // A `numeric` value in its text form ("NaN" for not-a-number); nothing when malformed.
     static std::optional<QString> numericTextFromBytes(QByteArrayView bytes);
     // A binary result value of the given type oid in this layer's value model: text for text,

@@ -9,7 +9,10 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <unordered_map>
 #include <vector>
@@ -200,6 +203,22 @@ std::optional<QDateTime> OVNDatabaseAccess::timestampFromBytes(QByteArrayView by
     // and give them the local zone, whatever that zone's offset is today.
     const QDateTime wall = QDateTime::fromMSecsSinceEpoch(epochMsecs + *msecs, QTimeZone::utc());
     return QDateTime(wall.date(), wall.time());
+}
+
+QString OVNDatabaseAccess::localTimestampText(qint64 secondsSinceEpoch)
+{
+    const time_t time = time_t(secondsSinceEpoch);
+    struct tm local {};
+    // Years of four digits only, as Qt writes them; Qt's local time for any other.
+    if (time_t(secondsSinceEpoch) != secondsSinceEpoch || !::localtime_r(&time, &local) || local.tm_year < 1 - 1900
+        || local.tm_year > 9999 - 1900)
+        return timestampText(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch));
+    const long minutes = std::labs(local.tm_gmtoff) / 60;
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d %c%02ld%02ld", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  local.tm_gmtoff < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return QString::fromLatin1(text);
 }
 
 QString OVNDatabaseAccess::timestampText(const QDateTime &dateTime)

@@ -333,7 +333,7 @@ std::vector<int> openingsFrom(int first)
 // Test builds: a name holding this text opens as on a network mount that stopped answering.
 bool stallsOpeningForTest(const QString &path)
 {
-    const QString stalled = qEnvironmentVariable("OVN_DECODER_TEST_STALL_OPEN");
+    static const QString stalled = qEnvironmentVariable("OVN_DECODER_TEST_STALL_OPEN");
     return !stalled.isEmpty() && path.contains(stalled);
 }
 #endif

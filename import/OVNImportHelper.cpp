@@ -27,6 +27,9 @@
 #include <cmath>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 QString key(const char *text) { return QString::fromLatin1(text); }
@@ -165,6 +168,24 @@ namespace {
 
 std::atomic<qint64> decodeTimeLimitMs{OVNImportHelper::defaultDecodeTimeLimit.count()};
 
+// When the file was made, where its file system keeps that, else when it was last changed: in
+// seconds since the epoch, of the opening `fd` or else of what `path` names; nothing where neither
+// can be looked at.
+std::optional<qint64> fileDateOf(int fd, const QString &path)
+{
+    struct statx times {};
+    const int looked =
+        fd >= 0 ? ::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME | STATX_MTIME, &times)
+                : ::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_BTIME | STATX_MTIME, &times);
+    if (looked != 0)
+        return std::nullopt;
+    if (times.stx_mask & STATX_BTIME)
+        return qint64(times.stx_btime.tv_sec);
+    if (times.stx_mask & STATX_MTIME)
+        return qint64(times.stx_mtime.tv_sec);
+    return std::nullopt;
+}
+
 } // namespace
 
 void OVNImportHelper::setDecodeTimeLimit(std::chrono::milliseconds limit) { decodeTimeLimitMs.store(limit.count()); }
@@ -188,13 +209,18 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     // A file held for its import is measured itself: its name may name another file meanwhile.
     bool haveAttributes = false;
     qint64 fileSize = 0;
+    std::optional<qint64> fileDate;
     if (const std::optional<int> held = FileAccess::openHeld(path)) {
         QFile file;
         haveAttributes = *held >= 0 && file.open(*held, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
         fileSize = haveAttributes ? file.size() : 0;
+        if (haveAttributes)
+            fileDate = fileDateOf(file.handle(), path);
     } else {
         haveAttributes = info.exists();
         fileSize = haveAttributes ? info.size() : 0;
+        if (haveAttributes)
+            fileDate = fileDateOf(-1, path);
     }
     if (!m_prefsLoaded)
         loadPreferences();
@@ -324,11 +350,8 @@ QByteArray OVNImportHelper::thumbnailForMediaFile(const QString &path, QVariantM
     record.insert(key("absolutepath"), path);
     record.insert(key("keywords"), pathWords(path));
     record.insert(key("filesize"), QString::number(fileSize));
-    const QDateTime now = QDateTime::currentDateTime();
-    QDateTime fileDate = haveAttributes ? info.birthTime() : QDateTime();
-    if (haveAttributes && !fileDate.isValid())
-        fileDate = info.lastModified();
-    record.insert(key("filedts"), OVNDatabaseAccess::timestampText(fileDate.isValid() ? fileDate : now));
-    record.insert(key("dts"), OVNDatabaseAccess::timestampText(now));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    record.insert(key("filedts"), OVNDatabaseAccess::localTimestampText(fileDate.value_or(now)));
+    record.insert(key("dts"), OVNDatabaseAccess::localTimestampText(now));
     return jpeg;
 }

@@ -8,7 +8,6 @@
 #include <array>
 #include <charconv>
 #include <cerrno>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
@@ -40,19 +39,20 @@ QByteArray unescaped(QByteArrayView field)
 }
 
 // The mount table as this process sees it, read again whenever the kernel says it changed (a
-// device number a file system left may be given to the next one mounted, of another kind).
+// device number a file system left may be given to the next one mounted, of another kind). Each
+// thread keeps its own, so that the threads that open files look at it without waiting for each
+// other: the kernel tells each opening of the table of a change.
 struct MountTable {
-    std::mutex mutex;
     int changes = -1; // /proc/self/mountinfo, held open: polled, it tells of a change
     bool known = false;
     QHash<dev_t, QByteArray> types;
-};
 
-MountTable &mountTable()
-{
-    static MountTable *const table = new MountTable; // never destroyed: callers may outlive main
-    return *table;
-}
+    ~MountTable()
+    {
+        if (changes >= 0)
+            ::close(changes);
+    }
+};
 
 QByteArray readAll(int fd)
 {
@@ -123,8 +123,7 @@ bool isLocalFileSystemType(QByteArrayView type)
 
 bool isOnLocalFileSystem(dev_t device)
 {
-    MountTable &table = mountTable();
-    const std::lock_guard lock(table.mutex);
+    thread_local MountTable table;
     if (table.changes < 0)
         table.changes = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     if (table.changes < 0)

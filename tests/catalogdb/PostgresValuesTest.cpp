@@ -6,7 +6,12 @@
 
 #include <libpq-fe.h>
 
+#include <QDateTime>
 #include <QRegularExpression>
+#include <QTimeZone>
+
+#include <ctime>
+#include <vector>
 
 namespace {
 
@@ -117,6 +122,34 @@ TEST(PostgresValuesTest, TimestampTextsOfListingsMatchTheDecodedDates)
         check(t);
     check(-30LL * 365 * 24 * hour - 17);
     check(40LL * 365 * 24 * hour + 59 * 60 * 1000000LL);
+}
+
+// A moment's text from the C library's local time is the text of Qt's local time, in zones of
+// whole, half and three-quarter hours, through both daylight-saving changes of a year, before
+// 1970, after 2038 and past the years of four digits.
+TEST(PostgresValuesTest, TheCLibrarysLocalTimeWritesWhatQtsDoes)
+{
+    const QByteArray before = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const qint64 start2024 = QDateTime(QDate(2024, 1, 1), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
+    for (const char *zone : {"UTC", "Europe/Berlin", "America/St_Johns", "Asia/Kathmandu", "Australia/Lord_Howe"}) {
+        SCOPED_TRACE(zone);
+        qputenv("TZ", zone);
+        ::tzset();
+        std::vector<qint64> moments{
+            0, -1, -30LL * 365 * 86400 - 17, 40LL * 365 * 86400 + 3599, 253402300799LL, 253402300800LL, -62135596800LL};
+        for (qint64 t = start2024; t < start2024 + 366 * 86400; t += 7 * 3600 + 1234)
+            moments.push_back(t);
+        for (const qint64 moment : moments)
+            EXPECT_EQ(OVNDatabaseAccess::localTimestampText(moment),
+                      OVNDatabaseAccess::timestampText(QDateTime::fromSecsSinceEpoch(moment)))
+                << moment;
+    }
+    if (hadZone)
+        qputenv("TZ", before);
+    else
+        qunsetenv("TZ");
+    ::tzset();
 }
 
 TEST(PostgresValuesTest, NumericsKeepTheirScale)
