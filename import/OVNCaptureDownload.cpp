@@ -273,8 +273,10 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         QByteArray thumbnail;
         QVariantMap record;
         QString mid;
+        bool maybeStored = false; // its commit was sent and the answer lost, not yet looked up
     };
     QList<Pending> pending;
+    QList<Pending> doubtful; // maybe stored when cataloguing stopped
     QElapsedTimer batchAge;
     bool batchOpen = false; // the open batch's transaction began
     bool stopped = false;   // writing was refused, or the server stayed away
@@ -282,7 +284,14 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         stopped = true;
         result.alertTitle = title;
         result.alertMessage = message;
+        for (Pending &entry : pending)
+            if (entry.maybeStored)
+                doubtful.append(std::move(entry));
         pending.clear();
+    };
+    auto catalogued = [&](const Pending &entry) {
+        result.catalogued.append(entry.path);
+        report.fileCatalogued(entry.path, entry.thumbnail);
     };
     // After a session lost with the open batch: the entries go in again in transactions that get
     // smaller after each loss (down to one entry), so that sessions ending every moment still let
@@ -293,10 +302,6 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
         const auto patience = std::chrono::seconds(std::max(1, reconnectWaitSeconds));
         auto deadline = std::chrono::steady_clock::now() + patience;
         qsizetype limit = std::max<qsizetype>(1, pending.size() / 2);
-        auto catalogued = [&](const Pending &entry) {
-            result.catalogued.append(entry.path);
-            report.fileCatalogued(entry.path, entry.thumbnail);
-        };
         while (!pending.isEmpty()) {
             const auto left = deadline - std::chrono::steady_clock::now();
             const int seconds = int(std::chrono::ceil<std::chrono::seconds>(left).count());
@@ -320,10 +325,12 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 continue;
             QList<Pending> missing;
             for (Pending &entry : pending) {
-                if (present->contains(entry.mid))
+                if (present->contains(entry.mid)) {
                     catalogued(entry);
-                else
+                } else {
+                    entry.maybeStored = false;
                     missing.append(std::move(entry));
+                }
             }
             pending = std::move(missing);
             if (pending.isEmpty())
@@ -332,12 +339,14 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
             bool wentIn = connection->beginTransaction();
             for (qsizetype i = 0; i < take && wentIn; ++i)
                 wentIn = !connection->addMediaListEntry(pending.at(i).record, pending.at(i).mid).isEmpty();
+            bool commitSent = false;
             if (wentIn) {
                 if (const auto refusal = OVNCatalogSession::writeRefusal(*connection, result.collectionId)) {
                     connection->rollbackTransaction();
                     stopCataloguing(refusal->title, refusal->text);
                     return;
                 }
+                commitSent = true;
                 wentIn = connection->commitTransaction();
             }
             if (wentIn) {
@@ -356,6 +365,9 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 stopCataloguing(localized("The files could not be catalogued."), connection->getLastErrorMessage());
                 return;
             }
+            if (commitSent)
+                for (qsizetype i = 0; i < take; ++i)
+                    pending[i].maybeStored = true;
             limit = std::max<qsizetype>(1, limit / 2);
         }
     };
@@ -373,10 +385,8 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 return;
             }
             if (connection->commitTransaction()) {
-                for (const Pending &entry : pending) {
-                    result.catalogued.append(entry.path);
-                    report.fileCatalogued(entry.path, entry.thumbnail);
-                }
+                for (const Pending &entry : pending)
+                    catalogued(entry);
                 pending.clear();
                 return;
             }
@@ -390,6 +400,10 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
                 stopCataloguing(localized("The files could not be catalogued."), why);
                 return;
             }
+            // The commit may have been carried out: until a look-up says otherwise, the batch
+            // may be in the catalog.
+            for (Pending &entry : pending)
+                entry.maybeStored = true;
             storeAgain();
             return;
         }
@@ -482,13 +496,36 @@ OVNCaptureDownload::Result OVNCaptureDownload::run(CaptureDevice &device, const 
     insertDone(0);
     if (connection)
         commit();
+    if (!doubtful.isEmpty()) {
+        // The server may be back by now: asked once (after the lost session has left it) which of
+        // the entries in doubt it holds; unanswered, they stay in doubt and are said so.
+        QStringList mids;
+        for (const Pending &entry : std::as_const(doubtful))
+            mids.append(entry.mid);
+        std::optional<QSet<QString>> present;
+        if (OVNCatalogSession::answers(*connection) && connection->waitForEndedSession(2))
+            present = connection->mediaEntriesPresent(mids);
+        for (const Pending &entry : std::as_const(doubtful)) {
+            if (!present)
+                result.uncertain.append(entry.path);
+            else if (present->contains(entry.mid))
+                catalogued(entry);
+        }
+    }
     if (stopped) {
-        const QSet<QString> catalogued(result.catalogued.cbegin(), result.catalogued.cend());
+        QSet<QString> settled(result.catalogued.cbegin(), result.catalogued.cend());
+        settled.unite(QSet<QString>(result.uncertain.cbegin(), result.uncertain.cend()));
         for (const QString &path : std::as_const(result.files))
-            if (!catalogued.contains(path))
+            if (!settled.contains(path))
                 result.notCatalogued.append(path);
         result.alertMessage +=
             QLatin1Char(' ') + localized("%1 downloaded files were not catalogued.").arg(result.notCatalogued.size());
+        if (!result.uncertain.isEmpty())
+            result.alertMessage +=
+                QLatin1Char(' ')
+                + countedText(result.uncertain.size(),
+                              "%1 file may be in the catalog: the server's answer to storing it was lost.",
+                              "%1 files may be in the catalog: the server's answer to storing them was lost.");
     }
     return result;
 }

@@ -40,6 +40,9 @@ public:
         QStringList catalogued;
         // When cataloguing stopped: the files downloaded that are not in the catalog.
         QStringList notCatalogued;
+        // When cataloguing stopped: the files whose entries the server may have stored, its answer
+        // lost and nobody left to ask (neither catalogued nor notCatalogued).
+        QStringList uncertain;
         QString collectionId; // empty when none was made
         QString destination;  // the download folder
         QString alertTitle;   // set when the download stopped, or its cataloguing did

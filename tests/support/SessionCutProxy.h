@@ -35,8 +35,9 @@
 class SessionCutProxy
 {
 public:
-    // Down: the whole server goes away there (as goDown()).
-    enum class How { Dropped, Terminated, AnswerLost, Down };
+    // Down: the whole server goes away there (as goDown()). AnswerLostThenDown: the message
+    // reaches the server, then the whole server goes away before its answer comes back.
+    enum class How { Dropped, Terminated, AnswerLost, Down, AnswerLostThenDown };
     // Ends the server session whose client end is at `clientPort` (pg_stat_activity.client_port).
     using Terminate = std::function<void(int clientPort)>;
 
@@ -260,8 +261,10 @@ private:
                     goDown();
                     break;
                 }
-                if (how == How::AnswerLost) {
+                if (how == How::AnswerLost || how == How::AnswerLostThenDown) {
                     ::send(server, buffer.constData(), size_t(read), MSG_NOSIGNAL);
+                    if (how == How::AnswerLostThenDown)
+                        goDown();
                     break;
                 }
                 // The server's FATAL message and the connection's end reach the client; the
