@@ -439,7 +439,33 @@ TEST_P(CaptureDownloadUsersTest, CataloguingStopsAtTheNextBatchWhenWritingIsWith
 OVN_CATALOG_VENDORS(CaptureDownloadUsersTest);
 
 class CaptureDownloadSessionsTest : public CatalogFixture
-{};
+{
+protected:
+    // A card of `count` pictures in `dir`, and the settings of a download from it into a folder
+    // beside it that catalogues into the collection `collection`.
+    static QVariantMap makeCard(const QTemporaryDir &dir, int count, const QString &collection, QString *card)
+    {
+        *card = dir.filePath("vol/CARD");
+        QDir().mkpath(*card + "/DCIM/100");
+        for (int k = 0; k < count; ++k)
+            writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(*card).arg(k, 4, 10, QLatin1Char('0')), k);
+        const QString dest = dir.filePath("dest");
+        QDir().mkpath(dest);
+        return {{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", collection}};
+    }
+    // Connections to the test server through `proxy`.
+    OVNCaptureDownload::ConnectionFactory through(const PgTestServer &server, const SessionCutProxy &proxy) const
+    {
+        return [this, server, &proxy] {
+            auto connection = std::make_unique<OVNDatabaseAccess>();
+            connection->setConnectionDetails(QStringLiteral("PostgreSQL"),
+                                             QStringLiteral("127.0.0.1:%1").arg(proxy.port()), server.user,
+                                             server.password, m_pgDatabase);
+            connection->openDBConnection();
+            return connection;
+        };
+    }
+};
 
 INSTANTIATE_TEST_SUITE_P(Server, CaptureDownloadSessionsTest, testing::Values(OVNDatabaseAccess::Vendor::PostgreSQL),
                          catalogVendorName);
@@ -463,13 +489,8 @@ TEST_P(CaptureDownloadSessionsTest, ACardDownloadThroughEndedSessionsEndsAndSays
     for (const auto &cut : cuts) {
         SCOPED_TRACE(cut.name);
         QTemporaryDir dir;
-        const QString card = dir.filePath("vol/CARD");
-        QDir().mkpath(card + "/DCIM/100");
-        for (int k = 0; k < count; ++k)
-            writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
-        const QString dest = dir.filePath("dest");
-        QDir().mkpath(dest);
-        const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", cut.name}};
+        QString card;
+        const QVariantMap settings = makeCard(dir, count, cut.name, &card);
         SessionCutProxy proxy(server.port, {});
         // Sessions end every few milliseconds from the moment the collection is made: on a busy
         // machine, making it through such cuts may take longer than the download waits, which ends
@@ -486,18 +507,10 @@ TEST_P(CaptureDownloadSessionsTest, ACardDownloadThroughEndedSessionsEndsAndSays
             cutter.start = [&] { proxy.cutEvery(cut.cutEveryMin, cut.cutEveryMax); };
         else
             proxy.cutAt("COMMIT", 1, SessionCutProxy::How::AnswerLost);
-        const auto through = [&] {
-            auto connection = std::make_unique<OVNDatabaseAccess>();
-            connection->setConnectionDetails(QStringLiteral("PostgreSQL"),
-                                             QStringLiteral("127.0.0.1:%1").arg(proxy.port()), server.user,
-                                             server.password, m_pgDatabase);
-            connection->openDBConnection();
-            return connection;
-        };
         SlowCard device(card);
         std::atomic<bool> cancel{false};
         const OVNCaptureDownload::Result result =
-            OVNCaptureDownload::run(device, settings, QString(), through, cancel, &cutter);
+            OVNCaptureDownload::run(device, settings, QString(), through(server, proxy), cancel, &cutter);
 
         EXPECT_GE(proxy.cuts(), 1);
         EXPECT_EQ(result.files.size(), count);
@@ -540,21 +553,9 @@ TEST_P(CaptureDownloadSessionsTest, ACardDownloadWaitsForARestartingServerAndSay
     const PgTestServer server = *pgTestServer();
     const int count = 40;
     QTemporaryDir dir;
-    const QString card = dir.filePath("vol/CARD");
-    QDir().mkpath(card + "/DCIM/100");
-    for (int k = 0; k < count; ++k)
-        writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
-    const QString dest = dir.filePath("dest");
-    QDir().mkpath(dest);
-    const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", "restart"}};
+    QString card;
+    const QVariantMap settings = makeCard(dir, count, "restart", &card);
     SessionCutProxy proxy(server.port, {});
-    const auto through = [&] {
-        auto connection = std::make_unique<OVNDatabaseAccess>();
-        connection->setConnectionDetails(QStringLiteral("PostgreSQL"), QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
-                                         server.user, server.password, m_pgDatabase);
-        connection->openDBConnection();
-        return connection;
-    };
     struct Restarter : OVNCaptureDownload::Observer {
         SessionCutProxy *proxy = nullptr;
         std::thread back;
@@ -575,7 +576,7 @@ TEST_P(CaptureDownloadSessionsTest, ACardDownloadWaitsForARestartingServerAndSay
     SlowCard device(card);
     std::atomic<bool> cancel{false};
     const OVNCaptureDownload::Result result =
-        OVNCaptureDownload::run(device, settings, QString(), through, cancel, &restarter);
+        OVNCaptureDownload::run(device, settings, QString(), through(server, proxy), cancel, &restarter);
     if (restarter.back.joinable())
         restarter.back.join();
     EXPECT_EQ(result.files.size(), count);
@@ -606,24 +607,11 @@ TEST_P(CaptureDownloadSessionsTest, FilesWhoseCommitWentUnansweredAreNeverSaidNo
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir dir;
-        const QString card = dir.filePath("vol/CARD");
-        QDir().mkpath(card + "/DCIM/100");
-        for (int k = 0; k < count; ++k)
-            writeJpeg(QString("%1/DCIM/100/IMG_%2.JPG").arg(card).arg(k, 4, 10, QLatin1Char('0')), k);
-        const QString dest = dir.filePath("dest");
-        QDir().mkpath(dest);
-        const QVariantMap settings{{"svDestination1_", dest}, {"svCatalogSelection_", "2"}, {"svCatalog_", c.name}};
+        QString card;
+        const QVariantMap settings = makeCard(dir, count, c.name, &card);
         SessionCutProxy proxy(server.port, {});
         // The collection's commit is the first; the first batch's the second.
         proxy.cutAt("COMMIT", 2, SessionCutProxy::How::AnswerLostThenDown);
-        const auto through = [&] {
-            auto connection = std::make_unique<OVNDatabaseAccess>();
-            connection->setConnectionDetails(QStringLiteral("PostgreSQL"),
-                                             QStringLiteral("127.0.0.1:%1").arg(proxy.port()), server.user,
-                                             server.password, m_pgDatabase);
-            connection->openDBConnection();
-            return connection;
-        };
         // The batch is committed on the download's own thread, which then waits out its patience:
         // a file downloaded while the server is down comes after cataloguing stopped.
         struct Returner : OVNCaptureDownload::Observer {
@@ -644,7 +632,7 @@ TEST_P(CaptureDownloadSessionsTest, FilesWhoseCommitWentUnansweredAreNeverSaidNo
         SlowCard device(card);
         std::atomic<bool> cancel{false};
         const OVNCaptureDownload::Result result =
-            OVNCaptureDownload::run(device, settings, QString(), through, cancel, &returner, 2);
+            OVNCaptureDownload::run(device, settings, QString(), through(server, proxy), cancel, &returner, 2);
 
         ASSERT_TRUE(returner.downSeen) << "the first batch was committed after the last file";
         EXPECT_EQ(result.files.size(), count);
