@@ -31,7 +31,7 @@ std::optional<QVariantMap> read(const QByteArray &bytes);
 // One value of the message's map, found without building the map (for a look at a message that is
 // handed on): a boolean or integer as `number`, a string or byte array as `text` (a view into
 // `bytes`), `tag` as in the layout. Nullopt when the map has no such key, or the bytes up to its
-// value break the rules above.
+// value break the rules above. It calls into no Qt library: a process that gave them up looks too.
 struct Scalar {
     char tag = 'n';
     qint64 number = 0;

@@ -25,11 +25,13 @@
 #include "decoding/DecodeMemoryBudget.h"
 #include "decoding/DecodeReport.h"
 #include "decoding/DecoderFiles.h"
+#include "decoding/DecoderFlatMap.h"
 #include "decoding/DecoderMessage.h"
 #include "decoding/DecoderSandbox.h"
 #include "decoding/ImageFileReader.h"
 #include "decoding/JpegDecoder.h"
 #include "decoding/JpegEncoder.h"
+#include "decoding/LiteGif.h"
 #include "decoding/LibraryMessages.h"
 #include "decoding/MappedFile.h"
 #include "decoding/MediaDecoder_p.h"
@@ -75,6 +77,7 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -1006,8 +1009,9 @@ constexpr char childName[] = "ovn-decoder";
 // cannot go on.
 enum class Outcome : char { Next, ProgramGone, Failed };
 
-// A child of the template that gave libraries up, for a usual file, or of one that kept them all.
-enum class Fork { Usual, Whole };
+// A child of the template that gave libraries up, for a usual file, of one that kept them all, or
+// of the minimal template (see runMinimalTemplate).
+enum class Fork { Usual, Whole, Minimal };
 
 // A child's address space: what its template maps when it forks it (the libraries, the
 // template's heap and its main thread's stack), its data limit (which holds its heap, its
@@ -1027,29 +1031,38 @@ constexpr unsigned long long readersLibraryBytes = 224ULL << 20;
 struct ChildMemory {
     unsigned long long data = 0; // the decoder's data limit (0: none, nor an address-space limit)
     int gauge = -1;              // the template's mapping, read before each fork
-    // A whole template cannot read its own mapping: what its parent mapped when it forked it, and
-    // the request it holds with the one before it kept by the allocator (see runWholeTemplate).
-    bool wholeTemplate = false;
-    unsigned long long wholeTemplateMapped = 0;
+    // A template forked from the program's (the whole one, the minimal one) cannot read its own
+    // mapping: what its parent mapped when it forked it, and the request it holds with the one
+    // before it kept by the allocator (see runWholeTemplate).
+    bool forkedTemplate = false;
+    unsigned long long forkedTemplateMapped = 0;
 };
 ChildMemory childMemory;
+
+// The program's template's link to its minimal template (see runMinimalTemplate), which none of
+// its children, nor its whole template, holds; -1 elsewhere.
+int minimalLink = -1;
 
 unsigned long long childAddressSpace(Fork kind)
 {
     if (childMemory.data == 0)
         return 0;
-    const unsigned long long mapped = childMemory.wholeTemplate ? childMemory.wholeTemplateMapped
-                                                                : ChildConfinement::mappedBytes(childMemory.gauge);
+    const unsigned long long mapped = childMemory.forkedTemplate ? childMemory.forkedTemplateMapped
+                                                                 : ChildConfinement::mappedBytes(childMemory.gauge);
     if (mapped == 0)
         return 0;
     return mapped + childMemory.data + mainStackBytes + guardPageBytes
            + (kind == Fork::Whole ? readersLibraryBytes : 0);
 }
 
-// Forks the child that answers the request, hands it to the program and waits for its end.
-// `link` is the socket between the two templates, which no child holds.
-Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vector<int> &descriptors, Fork kind,
-                     int link)
+std::span<char> bytesOf(QByteArray &body) { return {body.data(), size_t(body.size())}; }
+
+// Forks the child that answers the request (`serveChild`, given the child's address-space limit,
+// says what its process ends with), hands it to the program and waits for its end. `link` is the
+// socket between two templates, which no child holds.
+template <typename ServeChild>
+Outcome serveRequest(std::span<char> body, const std::vector<int> &descriptors, Fork kind, int link,
+                     ServeChild &&serveChild)
 {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
@@ -1064,9 +1077,10 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
         ::close(ends[1]);
         return Outcome::Failed;
     }
-    // The template that gave libraries up runs none of their handlers for a fork (_Fork): it
-    // holds one thread and no lock that a child could find taken.
-    const pid_t child = kind == Fork::Usual ? ::_Fork() : ::fork();
+    // A template that gave libraries up runs none of their handlers for a fork (_Fork): it holds
+    // one thread and no lock that a child could find taken.
+    const bool gaveUp = kind != Fork::Whole;
+    const pid_t child = gaveUp ? ::_Fork() : ::fork();
     if (child == 0) {
         // Signals as the template was started with: none blocked.
         ::close(childEnds());
@@ -1074,24 +1088,27 @@ Outcome serveRequest(pid_t self, int threads, QByteArray &body, const std::vecto
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         // The request's own socket takes the program's place: the child never sees the
-        // template's, nor any request but its own (and a movie's frames).
+        // template's, nor any request but its own (and a movie's frames), nor a link to another.
         if (link >= 0)
             ::close(link);
+        if (minimalLink >= 0)
+            ::close(minimalLink);
         if (childMemory.gauge >= 0)
             ::close(childMemory.gauge);
         if (::dup2(ends[1], DecoderProtocol::socketDescriptor) < 0)
             _exit(1);
         ::close(ends[0]);
         ::close(ends[1]);
-        if (kind == Fork::Usual)
+        if (gaveUp)
             TemplateLibraries::endOnReachingGivenUp();
-        else
+        // (The usual template's children have its name already.)
+        if (kind != Fork::Usual)
             ::prctl(PR_SET_NAME, childName);
-        _exit(serve(self, threads == 1, addressSpace, body, descriptors));
+        _exit(serveChild(addressSpace));
     }
     // Nothing of this request stays here: its descriptors are the child's, its bytes zeroed.
     closeAll(descriptors);
-    std::memset(body.data(), 0, size_t(body.size()));
+    std::memset(body.data(), 0, body.size());
     ::close(ends[1]);
     const bool handed = child > 0 && handOver(child, ends[0]);
     ::close(ends[0]);
@@ -1145,7 +1162,10 @@ void readyHeapForChildren()
         if (read && length <= DecoderProtocol::maxMapBytes) {
             body = QByteArray(qsizetype(length), Qt::Uninitialized);
             if (DecoderProtocol::readAll(link, body.data(), length)) {
-                const char outcome = char(serveRequest(self, threads, body, descriptors, Fork::Whole, link));
+                const char outcome =
+                    char(serveRequest(bytesOf(body), descriptors, Fork::Whole, link, [&](auto addressSpace) {
+                        return serve(self, threads == 1, addressSpace, body, descriptors);
+                    }));
                 if (DecoderProtocol::writeAll(link, &outcome, 1) && outcome == char(Outcome::Next))
                     continue;
                 _exit(0);
@@ -1167,63 +1187,199 @@ bool requestComing()
     return ::recv(DecoderProtocol::socketDescriptor, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
-// The whole template, forked from this one at its second request (see runWholeTemplate).
-struct WholeTemplate {
+// A template forked from this one (the whole one, at its second request; the minimal one, at its
+// start): its pid and the socket to it.
+struct ForkedTemplate {
     pid_t pid = -1;
     int socket = -1;
 };
 
-// Forks the whole template, which ends with this one.
-WholeTemplate startWholeTemplate(pid_t self, int threads)
+// Forks a template named `name` that runs `run` on its end of the socket, and ends with this one.
+template <typename Run>
+ForkedTemplate startForkedTemplate(pid_t self, const char *name, Run &&run)
 {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return {};
     if (childMemory.data > 0)
-        childMemory.wholeTemplateMapped =
+        childMemory.forkedTemplateMapped =
             ChildConfinement::mappedBytes(childMemory.gauge) + 2ULL * DecoderProtocol::maxMapBytes;
-    const pid_t whole = ::fork();
-    if (whole == 0) {
+    const pid_t forked = ::fork();
+    if (forked == 0) {
         ::close(ends[0]);
-        childMemory.wholeTemplate = true;
+        if (minimalLink >= 0)
+            ::close(minimalLink);
+        minimalLink = -1;
+        childMemory.forkedTemplate = true;
         if (childMemory.gauge >= 0)
             ::close(childMemory.gauge);
         childMemory.gauge = -1;
         if (!ChildConfinement::endWithParent(self))
             _exit(0);
-        ::prctl(PR_SET_NAME, wholeTemplateName);
-        runWholeTemplate(ends[1], threads);
+        ::prctl(PR_SET_NAME, name);
+        run(ends[1]);
+        _exit(0);
     }
     ::close(ends[1]);
-    if (whole < 0) {
+    if (forked < 0) {
         ::close(ends[0]);
         return {};
     }
-    return {whole, ends[0]};
+    return {forked, ends[0]};
 }
 
-// Ends the whole template and waits for it, so that its processor time and its children's count
-// as this process's children's.
-void endWholeTemplate(const WholeTemplate &whole)
+// Ends a template forked from this one (the whole one, the minimal one) and waits for it, so that
+// its processor time and its children's count as this process's children's.
+void endForkedTemplate(pid_t pid, int socket)
 {
-    if (whole.pid <= 0)
+    if (pid <= 0)
         return;
-    ::close(whole.socket);
-    while (::wait4(whole.pid, nullptr, 0, nullptr) < 0 && errno == EINTR) {}
+    ::close(socket);
+    while (::wait4(pid, nullptr, 0, nullptr) < 0 && errno == EINTR) {}
 }
 
-// Passes a request to the whole template with its file's descriptors, and waits until that has
-// served it: meanwhile the program's socket is the whole template's alone.
-Outcome passToWholeTemplate(int whole, QByteArray &body, const std::vector<int> &descriptors)
+// Passes a request to a template forked from this one with its file's descriptors, and waits until
+// that has served it: meanwhile the program's socket is that template's alone.
+Outcome passToTemplate(int other, QByteArray &body, const std::vector<int> &descriptors)
 {
-    const bool passed = DecoderProtocol::sendRequest(whole, body, descriptors);
+    const bool passed = DecoderProtocol::sendRequest(other, body, descriptors);
     closeAll(descriptors);
     std::memset(body.data(), 0, size_t(body.size()));
     char outcome = char(Outcome::Failed);
-    if (!passed || !DecoderProtocol::readAll(whole, &outcome, 1) || outcome < char(Outcome::Next)
+    if (!passed || !DecoderProtocol::readAll(other, &outcome, 1) || outcome < char(Outcome::Next)
         || outcome > char(Outcome::Failed))
         return Outcome::Failed;
     return Outcome(outcome);
+}
+
+// The minimal template. A small GIF's thumbnail costs its child far less than the process does:
+// a child of the usual template forks Qt and the readers' libraries with it, and touches Qt's code
+// and data for the first time, for a picture that decodes in a tenth of that. The minimal template
+// is forked from the program's before Qt starts and gives up every library but the C and C++
+// runtime (see TemplateLibraries.h). Its children read a GIF whose screen fits the box as the GIF
+// reader's indexed road would (LiteGif), with code that calls into no other library, and answer
+// as that reader's child would. A file they do not read so ends its child as one that needs the
+// whole template: the program asks again, of a child that reads it with every library.
+constexpr char minimalTemplateName[] = "ovn-decoder-min";
+
+#ifdef OVN_DECODER_TEST_TRIGGERS
+// Test builds: the text of OVN_DECODER_TEST_HANG, read before Qt is given up: a file whose path
+// holds it is read for ever, as in a child of the other templates (see Decoder::handle).
+std::string minimalHang;
+#endif
+
+// Whether the program marked the request as one for the minimal template: a picture read into a
+// box, of a file whose first bytes are those of a GIF whose screen fits the box.
+bool forMinimalTemplate(const QByteArray &body, const std::vector<int> &descriptors, bool thumbnails)
+{
+    if (!isUsual(body, descriptors, thumbnails))
+        return false;
+    const std::optional<DecoderMessage::Scalar> gif = DecoderMessage::scalar(body, "gifWithinBox");
+    return gif && gif->tag == 'b' && gif->number != 0;
+}
+
+// A number of a request, found with code that calls into no Qt library; 0 for none.
+int64_t requestNumber(std::span<const char> body, const char *key)
+{
+    const std::optional<DecoderMessage::Scalar> value =
+        DecoderMessage::scalar(QByteArrayView(body.data(), qsizetype(body.size())), key);
+    return value && (value->tag == 'i' || value->tag == 'l') ? value->number : 0;
+}
+
+// The answer of a minimal template's child, in the keys a child of the usual template gives a
+// GIF read indexed (see reply and addFacts), with the picture's rows after it; without a
+// picture, the refusal of a read stopped at its deadline.
+bool replyFromRuntime(const LiteGif::Picture &picture, bool stopped)
+{
+    DecoderFlatMap map;
+    if (!stopped) {
+        map.addInt("width", picture.width);
+        map.addInt("height", picture.height);
+        map.addInt("format", int32_t(QImage::Format_Indexed8));
+        map.addLong("bytesPerLine", picture.bytesPerLine);
+        map.addBytes("colors", picture.palette.data(), sizeof picture.palette);
+        map.addLong("pictureBytes", int64_t(picture.indices.size()));
+        map.addBool("expand", true);
+        if (picture.damage)
+            map.addText("damage", picture.damage);
+    }
+    map.addInt("fullWidth", picture.width);
+    map.addInt("fullHeight", picture.height);
+    map.addInt("orientation", 0);
+    map.addBool("previewOnly", false);
+    map.addInt("refusal",
+               int32_t(stopped ? ImageFileReader::Facts::Refusal::OutOfTime : ImageFileReader::Facts::Refusal::None));
+    const std::string &bytes = map.bytes();
+    const uint32_t length = uint32_t(bytes.size());
+    const int socket = DecoderProtocol::socketDescriptor;
+    return DecoderProtocol::writeAll(socket, reinterpret_cast<const char *>(&length), sizeof length)
+           && DecoderProtocol::writeAll(socket, bytes.data(), qint64(bytes.size()))
+           && (stopped
+               || DecoderProtocol::writeAll(socket, reinterpret_cast<const char *>(picture.indices.data()),
+                                            qint64(picture.indices.size())));
+}
+
+// A minimal template's child: confined as any file's child (see serve), it reads its GIF and
+// answers, or ends as one that needs the whole template.
+int serveFromRuntime(pid_t template_, unsigned long long addressSpace, std::span<const char> body, int file)
+{
+    if (!ChildConfinement::confineForkedChild(template_))
+        return 1;
+    if (addressSpace > 0 && !ChildConfinement::lowerLimit(RLIMIT_AS, addressSpace))
+        return 1;
+    const int64_t milliseconds = std::max<int64_t>(1, requestNumber(body, "milliseconds"));
+    armClock(milliseconds);
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    const std::optional<DecoderMessage::Scalar> path =
+        DecoderMessage::scalar(QByteArrayView(body.data(), qsizetype(body.size())), "path");
+    if (!minimalHang.empty() && path && path->tag == 's'
+        && std::string_view(path->text.data(), size_t(path->text.size())).find(minimalHang) != std::string_view::npos)
+        for (;;)
+            ::pause();
+#endif
+    LiteGif::Picture picture;
+    LiteGif::Outcome outcome;
+    {
+        const DecodeInterrupt::Scope interrupt(nullptr, std::chrono::milliseconds(milliseconds));
+        outcome = LiteGif::read(file, int(std::clamp<int64_t>(requestNumber(body, "maxWidth"), 0, 1 << 16)),
+                                int(std::clamp<int64_t>(requestNumber(body, "maxHeight"), 0, 1 << 16)), picture);
+    }
+    if (outcome == LiteGif::Outcome::NotHere)
+        return DecoderProtocol::exitNeedsWholeDecoder;
+    const bool replied = replyFromRuntime(picture, outcome == LiteGif::Outcome::Stopped);
+    armClock(0);
+    return replied ? 0 : 1;
+}
+
+// The minimal template's requests, passed on by the program's template over `link`, each served
+// by a child of its own.
+[[noreturn]] void runMinimalTemplate(int link)
+{
+    const pid_t self = ::getpid();
+    // (Where nothing could be given up, its children read all the same, at the usual cost.)
+    TemplateLibraries::giveUpAllBut(TemplateLibraries::Kept::RuntimeOnly);
+    // Sized here once, as the program's template sizes it for its children (see main).
+    DecodeMemoryBudget::shared();
+    readyHeapForChildren();
+    childEnds();
+    for (;;) {
+        quint32 length = 0;
+        std::vector<int> descriptors;
+        std::vector<char> body;
+        if (readLength(length, descriptors, link) && length <= DecoderProtocol::maxMapBytes) {
+            body.resize(length);
+            if (DecoderProtocol::readAll(link, body.data(), length)) {
+                const int file = descriptors.empty() ? -1 : descriptors.front();
+                const char outcome = char(serveRequest(body, descriptors, Fork::Minimal, link, [&](auto addressSpace) {
+                    return serveFromRuntime(self, addressSpace, body, file);
+                }));
+                if (DecoderProtocol::writeAll(link, &outcome, 1) && outcome == char(Outcome::Next))
+                    continue;
+            }
+        }
+        closeAll(descriptors);
+        _exit(0);
+    }
 }
 
 // A decoder formats no numbers, dates or messages for people: of the user's locale it takes the
@@ -1310,6 +1466,23 @@ int main(int argc, char **argv)
     if (!DecoderSandbox::enter(sandbox))
         return 1;
 
+        // Giving libraries up needs every symbol bound already (the program starts decoders so). (The
+        // sanitizers' own libraries and handlers stay whole.)
+#if defined(OVN_DECODER_WATCHED)
+    const bool splits = false;
+#else
+    const bool splits = threads == 1 && std::getenv("LD_BIND_NOW");
+#endif
+    // Confined already, and with no more than the runtime's own state yet: a thumbnail decoder's
+    // minimal template is forked now (see runMinimalTemplate).
+#ifdef OVN_DECODER_TEST_TRIGGERS
+    if (const char *hang = std::getenv("OVN_DECODER_TEST_HANG"))
+        minimalHang = hang;
+#endif
+    const ForkedTemplate minimal = splits ? startForkedTemplate(::getpid(), minimalTemplateName, runMinimalTemplate)
+                                          : ForkedTemplate{};
+    minimalLink = minimal.socket;
+
     keepOnlyCharacterTypeLocale();
     // Qt's own event dispatcher, not GLib's: a template gives GLib up (see TemplateLibraries.h).
     qputenv("QT_NO_GLIB", "1");
@@ -1333,14 +1506,8 @@ int main(int argc, char **argv)
     const pid_t self = ::getpid();
     // Before the whole template is forked, which hears of its own children's ends the same way.
     childEnds();
-    WholeTemplate whole;
-    // Giving libraries up needs every symbol bound already (the program starts decoders so). (The
-    // sanitizers' own libraries and handlers stay whole.)
-#if defined(OVN_DECODER_WATCHED)
-    bool maySplit = false;
-#else
-    bool maySplit = threads == 1 && std::getenv("LD_BIND_NOW");
-#endif
+    ForkedTemplate whole;
+    bool maySplit = splits;
     bool split = false;
     readyHeapForChildren();
     for (bool first = true;; first = false) {
@@ -1350,7 +1517,8 @@ int main(int argc, char **argv)
         // request's bytes or its file's descriptors when it forks the other.
         if (maySplit && !first && requestComing()) {
             maySplit = false;
-            whole = startWholeTemplate(self, threads);
+            whole =
+                startForkedTemplate(self, wholeTemplateName, [threads](int link) { runWholeTemplate(link, threads); });
             split = whole.pid > 0 && TemplateLibraries::giveUpUnusual();
             readyHeapForChildren();
         }
@@ -1363,17 +1531,21 @@ int main(int argc, char **argv)
             body = QByteArray(qsizetype(length), Qt::Uninitialized);
             if (!DecoderProtocol::readAll(DecoderProtocol::socketDescriptor, body.data(), length))
                 closeAll(descriptors);
+            else if (minimal.socket >= 0 && forMinimalTemplate(body, descriptors, threads == 1))
+                outcome = passToTemplate(minimal.socket, body, descriptors);
             else if (!split || isUsual(body, descriptors, threads == 1))
-                outcome =
-                    serveRequest(self, threads, body, descriptors, split ? Fork::Usual : Fork::Whole, whole.socket);
+                outcome = serveRequest(
+                    bytesOf(body), descriptors, split ? Fork::Usual : Fork::Whole, whole.socket,
+                    [&](auto addressSpace) { return serve(self, threads == 1, addressSpace, body, descriptors); });
             else
-                outcome = passToWholeTemplate(whole.socket, body, descriptors);
+                outcome = passToTemplate(whole.socket, body, descriptors);
         } else {
             closeAll(descriptors);
         }
         // The libraries given up hold destructors that must not run: the template ends with _exit.
         if (outcome != Outcome::Next) {
-            endWholeTemplate(whole);
+            endForkedTemplate(whole.pid, whole.socket);
+            endForkedTemplate(minimal.pid, minimal.socket);
             _exit(outcome == Outcome::ProgramGone ? 0 : 1);
         }
     }

@@ -882,6 +882,20 @@ std::atomic<DecoderProcesses::WaitFunction> waitFunction{&::waitpid};
 
 } // namespace
 
+bool DecoderProtocol::isGifWithinBox(int fd, QSize box)
+{
+    if (!box.isValid() || box.isEmpty())
+        return false;
+    unsigned char head[10];
+    if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head)
+        || (std::memcmp(head, "GIF87a", 6) != 0 && std::memcmp(head, "GIF89a", 6) != 0))
+        return false;
+    const int width = head[6] | head[7] << 8, height = head[8] | head[9] << 8;
+    const qint64 indexedBytes = qint64((width + 3) & ~3) * height;
+    return width > 0 && height > 0 && width <= box.width() && height <= box.height()
+           && indexedBytes < directPictureBytes;
+}
+
 std::optional<DecoderProtocol::PictureShape> DecoderProtocol::pictureShape(const QVariantMap &reply, QSize box)
 {
     PictureShape shape;
@@ -1124,7 +1138,6 @@ bool MediaDecoder::exchangeWith(const QVariantMap &request, QVariantMap &reply, 
         timed.insert(QStringLiteral("whole"), true);
     if (m_holdsLargeTurn)
         timed.insert(QStringLiteral("largest"), true);
-    const QByteArray body = DecoderProtocol::encode(timed);
     std::vector<int> opened;
     const Opening opening = openWithin(request.value(QStringLiteral("path")).toString(), deadline, cancel, opened);
     if (opening != Opening::Opened) {
@@ -1132,6 +1145,11 @@ bool MediaDecoder::exchangeWith(const QVariantMap &request, QVariantMap &reply, 
         return false;
     }
     const RequestFile file(std::move(opened));
+    if (templates == Templates::Usual && !file.descriptors().empty()
+        && request.value(QStringLiteral("operation")).toString() == QLatin1String("read")
+        && DecoderProtocol::isGifWithinBox(file.descriptors().front(), boxOf(request)))
+        timed.insert(QStringLiteral("gifWithinBox"), true);
+    const QByteArray body = DecoderProtocol::encode(timed);
     // An idle decoder may have ended since it was last used: then one new one is tried. A movie's
     // child answers its frames itself.
     bool sent = false;

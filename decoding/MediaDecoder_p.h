@@ -103,6 +103,12 @@ struct PictureShape {
 // anything else: the decoder lies, and its stream cannot be followed further.
 std::optional<PictureShape> pictureShape(const QVariantMap &reply, QSize box);
 
+// Whether the file open at `fd` begins as a GIF whose screen fits `box`, and whose picture read
+// indexed would be sent through the socket (under directPictureBytes): a thumbnail the decoder's
+// minimal template reads (see Decoder_main.cpp). Its first bytes only: the decoder's child reads
+// the file itself, and leaves to a child of the whole template whatever it does not read.
+bool isGifWithinBox(int fd, QSize box);
+
 // The keys of a picture's description.
 inline void describe(const QImage &image, QVariantMap &map)
 {

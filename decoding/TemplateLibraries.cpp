@@ -33,13 +33,19 @@ constexpr int rangeCapacity = 128;
 Span givenUp[rangeCapacity];
 int givenUpCount = 0;
 
-// The libraries the reading of PNG, GIF, JPEG, TIFF and the program's own formats reaches (with
-// LittleCMS, which turns their colour profiles into sRGB), by the start of their file names. The TIFF codecs' libraries
-// (WebP, ZSTD, LZMA, LERC, JBIG) are not among them: a TIFF file that needs one is read by a child of the whole
-// template. Nor is GLib, which Qt reaches only from its event dispatcher (a decoder runs Qt's own, see giveUpUnusual).
-constexpr const char *keptNames[] = {"ld-linux",    "linux-vdso",    "libc.so",      "libm.so",    "libstdc++.so",
-                                     "libgcc_s.so", "libQt6Core.so", "libQt6Gui.so", "libjpeg.so", "libpng16.so",
-                                     "libz.so",     "libdeflate.so", "libtiff.so",   "liblcms2.so"};
+// The C and C++ runtime, which every template keeps, by the start of their file names.
+constexpr const char *runtimeNames[] = {"ld-linux", "linux-vdso", "libc.so", "libm.so", "libstdc++.so", "libgcc_s.so"};
+
+// The libraries the reading of PNG, GIF, JPEG, TIFF and the program's own formats reaches besides
+// (with LittleCMS, which turns their colour profiles into sRGB). The TIFF codecs' libraries (WebP,
+// ZSTD, LZMA, LERC, JBIG) are not among them: a TIFF file that needs one is read by a child of the
+// whole template. Nor is GLib, which Qt reaches only from its event dispatcher (a decoder runs Qt's
+// own, see giveUpUnusual).
+constexpr const char *readerNames[] = {"libQt6Core.so", "libQt6Gui.so",  "libjpeg.so", "libpng16.so",
+                                       "libz.so",       "libdeflate.so", "libtiff.so", "liblcms2.so"};
+
+// Whether the readers' libraries are kept with the runtime (set before the walk below).
+bool keepReaders = true;
 
 bool isKept(const dl_phdr_info &info)
 {
@@ -48,10 +54,11 @@ bool isKept(const dl_phdr_info &info)
         return true; // the program itself
     const char *slash = std::strrchr(path, '/');
     const char *name = slash ? slash + 1 : path;
-    for (const char *kept : keptNames)
-        if (std::strncmp(name, kept, std::strlen(kept)) == 0)
-            return true;
-    return false;
+    const auto among = [name](const auto &names) {
+        return std::any_of(std::begin(names), std::end(names),
+                           [name](const char *start) { return std::strncmp(name, start, std::strlen(start)) == 0; });
+    };
+    return among(runtimeNames) || (keepReaders && among(readerNames));
 }
 
 int collect(dl_phdr_info *info, size_t, void *)
@@ -116,16 +123,19 @@ void onFault(int signal, siginfo_t *info, void *context)
 
 } // namespace
 
-bool TemplateLibraries::giveUpUnusual()
+bool TemplateLibraries::giveUpUnusual() { return giveUpAllBut(Kept::UsualReaders); }
+
+bool TemplateLibraries::giveUpAllBut(Kept kept)
 {
+    keepReaders = kept == Kept::UsualReaders;
     givenUpCount = 0;
     // First the spans, then the mappings: the list is ld.so's, walked under its lock.
     ::dl_iterate_phdr(collect, nullptr);
-    int kept = 0;
+    int held = 0;
     for (int i = 0; i < givenUpCount; ++i)
         if (giveUp(givenUp[i]))
-            givenUp[kept++] = givenUp[i];
-    givenUpCount = kept;
+            givenUp[held++] = givenUp[i];
+    givenUpCount = held;
     std::sort(givenUp, givenUp + givenUpCount,
               [](const Span &a, const Span &b) { return a.range.start < b.range.start; });
     return givenUpCount > 0;

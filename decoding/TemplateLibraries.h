@@ -22,6 +22,13 @@ namespace TemplateLibraries {
 // library is bound (LD_BIND_NOW). False when nothing was given up.
 bool giveUpUnusual();
 
+// What a template keeps: the runtime and the usual files' readers (giveUpUnusual), or the C and
+// C++ runtime alone (the C library, its loader, the maths library, the C++ library and its
+// unwinder) with the program itself, for a template whose children's code calls into no other
+// library, Qt's included.
+enum class Kept { UsualReaders, RuntimeOnly };
+bool giveUpAllBut(Kept kept);
+
 // The ranges given up, and whether `address` lies in one.
 int givenUpRanges();
 bool isGivenUp(const void *address);

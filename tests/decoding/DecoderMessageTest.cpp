@@ -1,6 +1,7 @@
 // The decoders' message schema: what it carries comes back as it went, typed; what lies outside it
 // is refused whole, on either side.
 
+#include "decoding/DecoderFlatMap.h"
 #include "decoding/DecoderMessage.h"
 
 #include <gtest/gtest.h>
@@ -108,4 +109,41 @@ TEST(DecoderMessageTest, OneValueIsFoundWithoutBuildingTheMap)
     EXPECT_FALSE(DecoderMessage::scalar(QByteArray("M\x02\0\0\0\x01\0\0\0xQ\x01\0\0\0yn", 18), "y"));
     EXPECT_FALSE(DecoderMessage::scalar(QByteArray("M\x02\0\0\0\x01\0\0\0xb\x05\x01\0\0\0yn", 19), "y"));
     EXPECT_TRUE(DecoderMessage::scalar(QByteArray("M\x02\0\0\0\x01\0\0\0xb\x01\x01\0\0\0yn", 19), "y"));
+}
+
+// A message written with the runtime alone (by the decoder's minimal template) reads as the same
+// map written from Qt's values would, whatever its values hold.
+TEST(DecoderMessageTest, AFlatMapWrittenWithoutQtReadsAsTheSameMap)
+{
+    const char colours[] = {'\0', '\xff', '\x7f', '\0', '\x01'};
+    DecoderFlatMap flat;
+    flat.addInt("width", -7);
+    flat.addInt("height", 2147483647);
+    flat.addLong("pictureBytes", -(qint64(1) << 40));
+    flat.addBool("expand", true);
+    flat.addBool("previewOnly", false);
+    flat.addBytes("colors", colours, sizeof colours);
+    flat.addBytes("empty", colours, 0);
+    flat.addText("damage", "the data ends early \xc3\xa9");
+    const std::string &bytes = flat.bytes();
+    const std::optional<QVariantMap> read = DecoderMessage::read(QByteArray(bytes.data(), qsizetype(bytes.size())));
+    ASSERT_TRUE(read);
+    const QVariantMap expected{
+        {QStringLiteral("width"), -7},
+        {QStringLiteral("height"), 2147483647},
+        {QStringLiteral("pictureBytes"), -(qint64(1) << 40)},
+        {QStringLiteral("expand"), true},
+        {QStringLiteral("previewOnly"), false},
+        {QStringLiteral("colors"), QByteArray(colours, sizeof colours)},
+        {QStringLiteral("empty"), QByteArray()},
+        {QStringLiteral("damage"), QStringLiteral("the data ends early é")},
+    };
+    EXPECT_EQ(*read, expected);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+        EXPECT_EQ(read->value(it.key()).typeId(), it.value().typeId()) << qPrintable(it.key());
+    EXPECT_EQ(DecoderMessage::scalar(QByteArrayView(bytes.data(), qsizetype(bytes.size())), "height")->number,
+              2147483647);
+    // An empty map is a map too.
+    DecoderFlatMap none;
+    EXPECT_EQ(DecoderMessage::read(QByteArray(none.bytes().data(), qsizetype(none.bytes().size()))), QVariantMap());
 }

@@ -7,6 +7,7 @@
 #include "decoding/MediaDecoder.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/RawDecoder.h"
+#include "formats/GIFImageRep.h"
 #include "platform/FileAccess.h"
 #include "tests/formats/SyntheticDng.h"
 #include "tests/support/HostileFiles.h"
@@ -881,6 +882,143 @@ TEST_F(MediaDecoderTest, AFileThatNeedsALibraryTheUsualChildrenLackIsReadAgainWh
     // The decoder goes on with the next usual file in a child of the usual template.
     EXPECT_EQ(childrenFor(png, &picture), 1);
     EXPECT_EQ(picture.size(), QSize(48, 32));
+}
+
+namespace {
+
+// A process's name, its parent, and a line of one of its /proc files (without its label); empty
+// where the process or the line is not there.
+std::string procLine(pid_t pid, const char *file, std::string_view label)
+{
+    QFile status(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
+    if (!status.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(QByteArray(label.data(), qsizetype(label.size()))))
+            return line.mid(qsizetype(label.size())).simplified().toStdString();
+    return {};
+}
+std::string nameOf(pid_t pid) { return procLine(pid, "status", "Name:"); }
+pid_t parentOf(pid_t pid) { return pid_t(std::atoi(procLine(pid, "status", "PPid:").c_str())); }
+
+// Whether the sanitizers' runtime is in the program: its decoders then keep every library.
+constexpr bool underSanitizer()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
+// A child for one file that a template named `templateName` of a decoder of this process forked
+// (a decoder's processes keep the command line it was started with, which names this process).
+pid_t childOfTemplateNamed(const char *templateName)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number || nameOf(pid) != "ovn-decoder" || nameOf(parentOf(pid)) != templateName)
+            continue;
+        QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!commandLine.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> arguments = commandLine.readAll().split('\0');
+        if (arguments.size() > 3 && arguments.at(3) == QByteArray::number(::getpid()))
+            return pid;
+    }
+    return -1;
+}
+
+} // namespace
+
+// A thumbnail of a GIF whose screen fits the box is read by one child of the decoder's minimal
+// template, and is the GIF reader's picture. A GIF that child does not read (interlaced) is read
+// again by a child of the whole template; one larger than the box goes to the usual template at
+// once.
+TEST_F(MediaDecoderTest, ASmallGifIsReadByAChildOfTheMinimalTemplate)
+{
+    if (underSanitizer())
+        GTEST_SKIP() << "the sanitizers' runtime is a library no template can give up";
+    const QByteArray small = hostilefiles::gifClaiming(QSize(40, 30));
+    QByteArray interlaced = small;
+    interlaced[28] = '\x40'; // the picture's flags: interlaced, no table of its own
+    const struct {
+        const char *file;
+        QByteArray bytes;
+        QSize box;
+        int children;
+    } cases[] = {
+        {"small.gif", small, QSize(256, 256), 1},
+        {"interlaced.gif", interlaced, QSize(256, 256), 2},
+        {"larger-than-the-box.gif", hostilefiles::gifClaiming(QSize(400, 300)), QSize(256, 256), 1},
+        {"as-large-as-the-box.gif", hostilefiles::gifClaiming(QSize(256, 256)), QSize(256, 256), 1},
+    };
+    const DecodeInterrupt::Scope limit(nullptr, 30s);
+    MediaDecoder decoder(Use::Thumbnail);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const QString file = hostilemedia::written(files->filePath(QLatin1String(c.file)), c.bytes);
+        const int before = MediaDecoder::endedChildren().started;
+        ImageFileReader::Facts facts;
+        const QImage picture = decoder.read(file, c.box, &facts);
+        EXPECT_EQ(MediaDecoder::endedChildren().started - before, c.children);
+        EXPECT_EQ(facts.refusal, Refusal::None);
+        const QImage expected = GIFImageRep::initWithData(c.bytes, c.box);
+        ASSERT_FALSE(expected.isNull());
+        EXPECT_EQ(picture.convertToFormat(QImage::Format_ARGB32), expected.convertToFormat(QImage::Format_ARGB32));
+    }
+}
+
+// A child of the minimal template is confined as a child of the usual template is: the same
+// filters (the template's and its own), no new privileges, a limit on its address space. Each is
+// looked at while it reads a file that never ends reading, until its deadline.
+TEST_F(MediaDecoderTest, AChildOfTheMinimalTemplateIsConfinedAsTheUsualChildren)
+{
+    if (underSanitizer())
+        GTEST_SKIP() << "the sanitizers' runtime is a library no template can give up";
+    struct Confinement {
+        std::string seccomp, filters, noNewPrivileges, addressSpace;
+    };
+    const auto whileReading = [](const QString &file, const char *templateName) {
+        Confinement seen;
+        std::atomic<bool> ended{false};
+        std::thread reader([&] {
+            const DecodeInterrupt::Scope limit(nullptr, 1s);
+            MediaDecoder decoder(Use::Thumbnail);
+            ImageFileReader::Facts facts;
+            EXPECT_TRUE(decoder.read(file, QSize(64, 64), &facts).isNull());
+            EXPECT_EQ(facts.refusal, Refusal::OutOfTime);
+            ended = true;
+        });
+        pid_t child = -1;
+        while (!ended && (child = childOfTemplateNamed(templateName)) < 0)
+            std::this_thread::sleep_for(5ms);
+        if (child > 0)
+            seen = {procLine(child, "status", "Seccomp:"), procLine(child, "status", "Seccomp_filters:"),
+                    procLine(child, "status", "NoNewPrivs:"), procLine(child, "limits", "Max address space")};
+        reader.join();
+        return seen;
+    };
+    const QString gif = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-hangs.gif")),
+                                              hostilefiles::gifClaiming(QSize(40, 30)));
+    const QString jpeg = hostilemedia::written(files->filePath(QStringLiteral("ovn-decoder-hangs.jpg")),
+                                               hostilemedia::jpegOfNoise(32, 32, false));
+    const Confinement minimal = whileReading(gif, "ovn-decoder-min");
+    const Confinement usual = whileReading(jpeg, "ovn-decoder");
+    ASSERT_FALSE(minimal.seccomp.empty());
+    ASSERT_FALSE(usual.seccomp.empty());
+    EXPECT_EQ(minimal.seccomp, "2");
+    EXPECT_EQ(minimal.seccomp, usual.seccomp);
+    EXPECT_EQ(minimal.filters, usual.filters);
+    EXPECT_EQ(minimal.noNewPrivileges, "1");
+    EXPECT_EQ(usual.noNewPrivileges, "1");
+    EXPECT_FALSE(minimal.addressSpace.empty());
+    EXPECT_EQ(minimal.addressSpace.find("unlimited"), std::string::npos) << minimal.addressSpace;
 }
 
 // A file's child counts in the program's processor time once its decoder has ended, also when it

@@ -1,5 +1,8 @@
+#include "decoding/LiteGif.h"
 #include "decoding/MediaDecoder_p.h"
 #include "decoding/TemplateLibraries.h"
+
+#include "tests/support/HostileFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +87,47 @@ int faultElsewhere(bool sent)
     return 15;
 }
 
+// In a child that gave up every library but the C and C++ runtime: a GIF read for a thumbnail by
+// the reader of the minimal template's children (which may reach no other library), then the end
+// where the child reaches Qt's core library; its checks' exit codes otherwise.
+int readWithTheRuntimeAlone(int gif, void *qtCore)
+{
+    const int before = mappings();
+    if (!TemplateLibraries::giveUpAllBut(TemplateLibraries::Kept::RuntimeOnly))
+        return 20;
+    // Qt's libraries go with the rest: far fewer mappings than those of the usual children.
+    if (!TemplateLibraries::isGivenUp(qtCore) || mappings() > before / 2)
+        return 21;
+    TemplateLibraries::endOnReachingGivenUp();
+    LiteGif::Picture picture;
+    if (LiteGif::read(gif, 64, 64, picture) != LiteGif::Outcome::Read || picture.width != 40 || picture.height != 30
+        || picture.indices.size() != size_t(40 * 30))
+        return 22;
+    reinterpret_cast<const char *(*)()>(qtCore)();
+    return 23;
+}
+
+// Each check runs in the test program started again, with every symbol bound at its start as the
+// decoder's are: a library given up can no longer be searched for a symbol.
+class BoundAtStart
+{
+public:
+    BoundAtStart() : m_style(GTEST_FLAG_GET(death_test_style))
+    {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        ::setenv("LD_BIND_NOW", "1", 1);
+    }
+    ~BoundAtStart()
+    {
+        ::unsetenv("LD_BIND_NOW");
+        GTEST_FLAG_SET(death_test_style, m_style);
+    }
+    BoundAtStart(const BoundAtStart &) = delete;
+    BoundAtStart &operator=(const BoundAtStart &) = delete;
+
+private:
+    std::string m_style;
+};
 } // namespace
 
 // A process that gave up the libraries the usual files never reach keeps far fewer mappings, still
@@ -94,11 +138,7 @@ TEST(TemplateLibraries, ChildrenWithoutTheUnusualLibrariesWorkAndSayWhenTheyNeed
 #ifdef OVN_TEST_UNDER_SANITIZER
     GTEST_SKIP() << "the sanitizers' runtime is a library the process cannot give up";
 #endif
-    // Each check runs in the test program started again, with every symbol bound at its start as
-    // the decoder's are: a library given up can no longer be searched for a symbol.
-    const std::string style = GTEST_FLAG_GET(death_test_style);
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    ::setenv("LD_BIND_NOW", "1", 1);
+    const BoundAtStart bound;
     void *fontconfig = ::dlsym(RTLD_DEFAULT, "FcInit");
     ASSERT_NE(fontconfig, nullptr);
     void *write = ::dlsym(RTLD_DEFAULT, "write");
@@ -107,6 +147,24 @@ TEST(TemplateLibraries, ChildrenWithoutTheUnusualLibrariesWorkAndSayWhenTheyNeed
                 testing::ExitedWithCode(DecoderProtocol::exitNeedsWholeDecoder), "");
     EXPECT_EXIT(_exit(faultElsewhere(false)), testing::KilledBySignal(SIGSEGV), "");
     EXPECT_EXIT(_exit(faultElsewhere(true)), testing::KilledBySignal(SIGSEGV), "");
-    ::unsetenv("LD_BIND_NOW");
-    GTEST_FLAG_SET(death_test_style, style);
+}
+
+// A process that gave up every library but the runtime (the decoder's minimal template) keeps
+// fewer than half its mappings, reads a small GIF for a thumbnail all the same, and where it reaches
+// Qt ends as needing the whole template.
+TEST(TemplateLibraries, AChildWithTheRuntimeAloneReadsASmallGifAndSaysWhenItNeedsMore)
+{
+#ifdef OVN_TEST_UNDER_SANITIZER
+    GTEST_SKIP() << "the sanitizers' runtime is a library the process cannot give up";
+#endif
+    const BoundAtStart bound;
+    void *qtCore = ::dlsym(RTLD_DEFAULT, "qVersion");
+    ASSERT_NE(qtCore, nullptr);
+    const QByteArray bytes = hostilefiles::gifClaiming(QSize(40, 30));
+    const int gif = ::memfd_create("small.gif", MFD_CLOEXEC);
+    ASSERT_GE(gif, 0);
+    ASSERT_EQ(::write(gif, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    EXPECT_EXIT(_exit(readWithTheRuntimeAlone(gif, qtCore)),
+                testing::ExitedWithCode(DecoderProtocol::exitNeedsWholeDecoder), "");
+    ::close(gif);
 }

@@ -9,16 +9,15 @@
 #include <QTemporaryDir>
 
 #include <functional>
-#include <map>
 #include <vector>
 
 using namespace syntheticpictures;
 
 namespace {
 
-// A GIF of one picture of palette indices compressed as LZW encoders do (strings growing in a
-// table of up to 4096 codes, a clear code when it is full), so that strings of many pixels,
-// strings that run from one row into the next and codes used the moment they are made all occur.
+// A GIF of one picture of palette indices compressed as LZW encoders do (lzwBlocks), so that strings
+// of many pixels, strings that run from one row into the next and codes used the moment they are
+// made all occur.
 QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index, int minimum = 8,
                          bool clearsWhenFull = true)
 {
@@ -34,55 +33,11 @@ QByteArray compressedGif(QSize size, const std::function<int(int, int)> &index, 
     put16(out, size.width());
     put16(out, size.height());
     out.append('\0').append(char(minimum));
-    const int clear = 1 << minimum;
-    std::vector<uchar> bytes;
-    quint32 bits = 0;
-    int count = 0, codeSize = minimum + 1, next = clear + 2;
-    auto code = [&](int value) {
-        bits |= quint32(value) << count;
-        for (count += codeSize; count >= 8; count -= 8, bits >>= 8)
-            bytes.push_back(uchar(bits));
-    };
-    std::map<std::pair<int, int>, int> table; // (prefix code, index) -> code
-    code(clear);
-    int current = -1;
+    std::vector<uchar> indices;
     for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x) {
-            const int pixel = index(x, y);
-            if (current < 0) {
-                current = pixel;
-                continue;
-            }
-            const auto found = table.find({current, pixel});
-            if (found != table.end()) {
-                current = found->second;
-                continue;
-            }
-            code(current);
-            if (next == 4096) {
-                // Some encoders go on with the full table rather than clear it.
-                if (clearsWhenFull) {
-                    code(clear);
-                    table.clear();
-                    next = clear + 2;
-                    codeSize = minimum + 1;
-                }
-            } else {
-                table[{current, pixel}] = next;
-                if (next++ == (1 << codeSize) && codeSize < 12)
-                    ++codeSize;
-            }
-            current = pixel;
-        }
-    code(current);
-    code(clear + 1);
-    if (count > 0)
-        bytes.push_back(uchar(bits));
-    for (size_t at = 0; at < bytes.size(); at += 255) {
-        const size_t length = std::min<size_t>(255, bytes.size() - at);
-        out.append(char(length)).append(reinterpret_cast<const char *>(bytes.data() + at), qsizetype(length));
-    }
-    return out.append(QByteArray("\0;", 2));
+        for (int x = 0; x < size.width(); ++x)
+            indices.push_back(uchar(index(x, y)));
+    return out.append(lzwBlocks(indices, minimum, clearsWhenFull)).append(';');
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <utility>
 #include <vector>
 #include <cmath>
 #include <cstring>
@@ -82,6 +84,61 @@ inline double meanDifference(const QImage &a, const QImage &b)
                    + std::abs(qAlpha(p) - qAlpha(q));
         }
     return sum / (4.0 * x.width() * x.height());
+}
+
+// Palette indices compressed as LZW encoders do (strings growing in a table of up to 4096 codes, a
+// clear code when it is full unless `clearsWhenFull` is false: some encoders go on with the full
+// table), cut into sub-blocks of 255 bytes and ended by the empty one: a GIF picture's data after
+// its minimum code size.
+inline QByteArray lzwBlocks(const std::vector<uchar> &indices, int minimum = 8, bool clearsWhenFull = true)
+{
+    const int clear = 1 << minimum;
+    std::vector<uchar> bytes;
+    quint32 bits = 0;
+    int count = 0, codeSize = minimum + 1, next = clear + 2;
+    auto code = [&](int value) {
+        bits |= quint32(value) << count;
+        for (count += codeSize; count >= 8; count -= 8, bits >>= 8)
+            bytes.push_back(uchar(bits));
+    };
+    std::map<std::pair<int, int>, int> table; // (prefix code, index) -> code
+    code(clear);
+    int current = -1;
+    for (const uchar pixel : indices) {
+        if (current < 0) {
+            current = pixel;
+            continue;
+        }
+        const auto found = table.find({current, pixel});
+        if (found != table.end()) {
+            current = found->second;
+            continue;
+        }
+        code(current);
+        if (next == 4096) {
+            if (clearsWhenFull) {
+                code(clear);
+                table.clear();
+                next = clear + 2;
+                codeSize = minimum + 1;
+            }
+        } else {
+            table[{current, pixel}] = next;
+            if (next++ == (1 << codeSize) && codeSize < 12)
+                ++codeSize;
+        }
+        current = pixel;
+    }
+    code(current);
+    code(clear + 1);
+    if (count > 0)
+        bytes.push_back(uchar(bits));
+    QByteArray out;
+    for (size_t at = 0; at < bytes.size(); at += 255) {
+        const size_t length = std::min<size_t>(255, bytes.size() - at);
+        out.append(char(length)).append(reinterpret_cast<const char *>(bytes.data() + at), qsizetype(length));
+    }
+    return out.append('\0');
 }
 
 struct GifLayout {
