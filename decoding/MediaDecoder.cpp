@@ -886,6 +886,11 @@ bool DecoderProtocol::isGifWithinBox(int fd, QSize box)
 {
     if (!box.isValid() || box.isEmpty())
         return false;
+    // Looked at here only on a local disk: a read on a mount that stopped answering would block
+    // the caller beyond the file's deadline (the child's reading has its own).
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !FileAccess::isOnLocalFileSystem(status.st_dev))
+        return false;
     unsigned char head[10];
     if (::pread(fd, head, sizeof head, 0) != ssize_t(sizeof head)
         || (std::memcmp(head, "GIF87a", 6) != 0 && std::memcmp(head, "GIF89a", 6) != 0))
